@@ -1,0 +1,138 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// One step of a pattern.
+struct SequencePatternStep {
+    bool on = false;
+    int pitch = 0;  // semitones, 0 = unshifted
+};
+
+// One instrument: the pattern of the sample called `name`.
+//
+// While a pattern is in the sequencer's lists the audio thread reads it under
+// Sequencer::patterns_mutex; other threads change its fields only through
+// Sequencer::edit_pattern and read them through Sequencer::read_pattern or
+// Sequencer::snapshot_patterns.
+struct SequencerPattern {
+    std::string name;
+    int random = 0;          // shuffle every `random` measures; below 1 = never
+    int random_counter = 0;  // measures counted toward the next shuffle (step clock only)
+    float volume = 1.0f;
+    bool active = false;  // only active patterns sound, are drawn and are saved
+    bool enabled = true;  // false when muted
+    std::array<SequencePatternStep, 8> steps{};
+};
+
+using PatternPtr = std::shared_ptr<SequencerPattern>;
+using PatternList = std::vector<PatternPtr>;
+
+// One part: a named snapshot of all patterns and the tempo.
+struct SequencerState {
+    explicit SequencerState(std::string name);
+
+    std::string name;
+    int bpm = 120;
+    PatternList patterns;  // the part's own copies, never shared with another list
+};
+
+// A new copy of every pattern, same order. Takes no lock: its callers hold it.
+PatternList clone_patterns(const PatternList& patterns);
+
+// The musical state and its step clock.
+//
+// Threads: every operation may be called from the main thread and the file
+// watcher's thread; `tick` only from the audio thread. All of them take
+// `patterns_mutex` except `current_step`, `tick` while paused, and the plain
+// reads of the atomics. Lock order: this mutex first, then the application's
+// sample lock, then the audio engine's lock.
+class Sequencer {
+  public:
+    using StepCallback = std::function<void(int)>;
+    using TriggerCallback = std::function<void(std::shared_ptr<SequencerPattern>, int)>;
+    using SampleExistsCallback = std::function<bool(const std::string&)>;
+
+    Sequencer();
+    virtual ~Sequencer();
+    Sequencer(const Sequencer&) = delete;
+    Sequencer& operator=(const Sequencer&) = delete;
+
+    // Installs the three callbacks together, under the lock, so that the audio
+    // thread may already be running `tick`. Any thread but the audio thread.
+    void set_callbacks(StepCallback step, TriggerCallback trigger, SampleExistsCallback exists);
+
+    // Patterns and parts.
+    PatternPtr get_pattern(const std::string& name);
+    PatternPtr get_or_create_pattern(const std::string& name);
+    PatternList get_patterns(bool only_active);
+    std::vector<std::string> get_pattern_names(bool only_active);
+    void delete_sample(const std::string& name);
+    void rename_sample(const std::string& old_name, const std::string& new_name);
+    void set_pattern(PatternPtr pattern);
+    void delete_part(const std::string& name);
+    bool save_state(const std::string& name);
+    bool load_state(const std::string& name);
+    bool delete_state(const std::string& name);
+    std::vector<std::string> get_state_names();
+    void clear();
+
+    // Changes the fields of a pattern (live or not) under the lock, so that the
+    // audio thread never sees it half written. `edit` must not call back into
+    // the sequencer.
+    template <class Edit>
+    void edit_pattern(const PatternPtr& pattern, Edit&& edit) {
+        std::lock_guard<std::mutex> lock(patterns_mutex);
+        edit(*pattern);
+    }
+
+    // A consistent copy of one pattern, taken under the lock.
+    SequencerPattern read_pattern(const PatternPtr& pattern) const;
+
+    // Consistent copies of the current patterns (only the active ones when
+    // `only_active`), in list order, taken under one lock.
+    std::vector<SequencerPattern> snapshot_patterns(bool only_active) const;
+
+    // The step clock. Audio thread only, once per period.
+    void tick(int frames, int sample_rate);
+
+    // Ramps the tempo to `target` over `seconds` (0 = at the next running tick);
+    // a target of 0 or below cancels a running ramp.
+    void animate_bpm(int target, double seconds);
+
+    // The step last advanced to, 0 before the first advance. Any thread, no lock.
+    int current_step() const { return published_step.load(std::memory_order_relaxed); }
+
+    // Written by the interface and commands, read by the audio thread.
+    std::atomic<bool> playing{true};
+    std::atomic<int> bpm{120};
+
+  private:
+    // Frames per step for the tempo, with the tempo held to 1 .. 30 x rate so
+    // that a step is never 0 frames long.
+    static int frames_per_step(int tempo, int sample_rate);
+
+    void advance_ramp(int frames, int sample_rate);
+    void play_step();
+
+    StepCallback on_step;
+    TriggerCallback on_trigger;
+    SampleExistsCallback sample_exists;
+
+    mutable std::mutex patterns_mutex;
+    PatternList patterns;
+    std::vector<std::shared_ptr<SequencerState>> states;
+
+    std::atomic<int> published_step{0};
+    double ramp_target = 0.0;
+    double ramp_start = 0.0;
+    double ramp_duration = 0.0;
+    double ramp_elapsed = 0.0;
+    int step_index = -1;
+    int frame_accumulator = 0;  // touched by the audio thread only
+};

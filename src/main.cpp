@@ -1,0 +1,6 @@
+#include <iostream>
+
+int main() {
+    std::cout << "hi!" << std::endl;
+    return 0;
+}

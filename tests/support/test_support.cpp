@@ -1,0 +1,62 @@
+#include "test_support.h"
+
+#include <unistd.h>
+#include <atomic>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace quarn_test {
+
+std::filesystem::path source_dir() {
+    return QUARN_SOURCE_DIR;
+}
+std::filesystem::path binary_dir() {
+    return QUARN_BINARY_DIR;
+}
+
+TempDir::TempDir() {
+    static std::atomic<int> counter{0};
+    std::random_device seed;
+    auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        auto candidate = base / ("quarn-test-" + std::to_string(::getpid()) + "-" +
+                                 std::to_string(counter++) + "-" + std::to_string(seed() % 100000));
+        if (std::filesystem::create_directory(candidate)) {
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return condition();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+void write_file(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::string read_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace quarn_test

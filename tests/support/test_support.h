@@ -1,0 +1,40 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace quarn_test {
+
+// The repository and build folders of the test build.
+std::filesystem::path source_dir();
+std::filesystem::path binary_dir();
+
+// A fresh folder under the system's temporary folder, removed with everything in it
+// when the object goes.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::string str() const { return path_.string(); }
+
+  private:
+    std::filesystem::path path_;
+};
+
+// Polls `condition` until it holds or `timeout` has passed; true when it held.
+bool wait_until(const std::function<bool()>& condition,
+                std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+// Writes `text` to `path`, replacing the file.
+void write_file(const std::filesystem::path& path, const std::string& text);
+
+// The whole content of a file ("" when it cannot be read).
+std::string read_file(const std::filesystem::path& path);
+
+}  // namespace quarn_test
