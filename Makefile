@@ -35,7 +35,7 @@ deps:
 
 # $(1): build folder, $(2): extra CMake arguments
 define configure_and_build
-	@[ -f $(1)/build.ninja ] || cmake -S . -B $(1) -G Ninja $(2)
+	@cmake -S . -B $(1) -G Ninja $(2) >/dev/null
 	cmake --build $(1) -j $(JOBS)
 endef
 
