@@ -98,6 +98,8 @@ class UserLib {
 
     std::unique_ptr<watch::FileWatcher> file_watcher;
     std::string samples_path;
+    // Kept for the whole life: it filters by the active pack folder, so a
+    // switch need not replace it.
     std::unique_ptr<SampleUpdateListener> sample_update_listener;
     std::unique_ptr<SamplePackUpdateListener> sample_pack_update_listener;
     std::vector<std::string> sample_files;
