@@ -1,0 +1,228 @@
+#include "UserLib.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <iostream>
+
+#include "watch/FileSystem.h"
+
+namespace {
+
+// A folder in normal form ending with "/", for comparing paths by prefix.
+std::string folder_prefix(const std::string& folder) {
+    std::string path = std::filesystem::path(folder).lexically_normal().string();
+    while (!path.empty() && path.back() == '/')
+        path.pop_back();
+    return path + "/";
+}
+
+bool starts_with(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+void append_utf16(std::wstring& out, char32_t code) {
+    if (code < 0x10000) {
+        out.push_back(static_cast<wchar_t>(code));
+        return;
+    }
+    code -= 0x10000;
+    out.push_back(static_cast<wchar_t>(0xD800 + (code >> 10)));
+    out.push_back(static_cast<wchar_t>(0xDC00 + (code & 0x3FF)));
+}
+
+}  // namespace
+
+std::wstring to_wstring(const std::string& text) {
+    constexpr wchar_t replacement = 0xFFFD;
+    std::wstring out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            out.push_back(lead);
+            ++i;
+            continue;
+        }
+        // Allowed range of the second byte: excludes overlong forms, UTF-16
+        // surrogates and code points above U+10FFFF.
+        std::size_t length = 0;
+        char32_t code = 0;
+        unsigned char low = 0x80, high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            code = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            code = lead & 0x0F;
+            low = lead == 0xE0 ? 0xA0 : 0x80;
+            high = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            code = lead & 0x07;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            out.push_back(replacement);
+            ++i;
+            continue;
+        }
+        std::size_t taken = 1;
+        for (; taken < length && i + taken < text.size(); ++taken) {
+            const auto next = static_cast<unsigned char>(text[i + taken]);
+            if (next < (taken == 1 ? low : 0x80) || next > (taken == 1 ? high : 0xBF))
+                break;
+            code = (code << 6) | (next & 0x3F);
+        }
+        if (taken < length) {
+            // One replacement for the longest valid beginning of a sequence.
+            out.push_back(replacement);
+            i += taken;
+            continue;
+        }
+        append_utf16(out, code);
+        i += length;
+    }
+    return out;
+}
+
+void SampleUpdateListener::handleFileAction(watch::WatchID, const std::string& dir,
+                                            const std::string& filename,
+                                            watch::Actions::Action action,
+                                            std::string old_filename) {
+    user_lib->handle_pack_event(dir, filename, action, old_filename);
+}
+
+void SamplePackUpdateListener::handleFileAction(watch::WatchID watch_id, const std::string& dir,
+                                                const std::string& filename,
+                                                watch::Actions::Action action,
+                                                std::string old_filename) {
+    user_lib->reload_sample_packs();
+    user_lib->sample_update_listener->handleFileAction(watch_id, dir, filename, action,
+                                                       std::move(old_filename));
+}
+
+UserLib::UserLib(const std::string& samples_path)
+    : file_watcher(std::make_unique<watch::FileWatcher>()),
+      samples_path(samples_path),
+      sample_update_listener(std::make_unique<SampleUpdateListener>(*this)),
+      sample_pack_update_listener(std::make_unique<SamplePackUpdateListener>(*this)) {
+    samples_watch_id =
+        file_watcher->addWatch(samples_path, sample_pack_update_listener.get(), true);
+    file_watcher->watch();
+    reload_sample_packs();
+}
+
+UserLib::~UserLib() {
+    // The thread calls the listeners and the callbacks: it must end first.
+    file_watcher.reset();
+}
+
+void UserLib::reload_sample_packs() {
+    uint64_t ticket;
+    {
+        std::lock_guard<std::mutex> lock(state_mutex);
+        ticket = ++listings_started;
+    }
+    std::vector<std::wstring> names;
+    for (const auto& [name, info] : watch::FileSystem::filesInfoFromPath(samples_path)) {
+        if (info.isDirectory())
+            names.push_back(to_wstring(name));
+    }
+    std::sort(names.begin(), names.end());
+    std::lock_guard<std::mutex> lock(state_mutex);
+    // Two listings may overlap (constructor and watcher): the later one wins.
+    if (ticket > listing_applied) {
+        listing_applied = ticket;
+        sample_pack_names = std::move(names);
+    }
+}
+
+void UserLib::set_active_sample_pack(const std::string& pack_folder) {
+    if (pack_watch_id > 0)
+        file_watcher->removeWatch(pack_watch_id);
+    pack_watch_id = 0;
+    const std::string prefix = folder_prefix(pack_folder);
+    {
+        std::lock_guard<std::mutex> dispatching(pack_dispatch_mutex);
+        std::lock_guard<std::mutex> lock(state_mutex);
+        active_pack_prefix = prefix;
+    }
+    // The samples watch already reports what happens under it; a pack
+    // elsewhere (a name with "..") needs a watch of its own.
+    if (samples_watch_id <= 0 || !starts_with(prefix, folder_prefix(samples_path)))
+        pack_watch_id = file_watcher->addWatch(pack_folder, sample_update_listener.get(), true);
+
+    std::vector<std::string> files;
+    for (const auto& [name, info] : watch::FileSystem::filesInfoFromPath(pack_folder)) {
+        if (accept_file(get_extension(name)))
+            files.push_back(pack_folder + "/" + name);
+    }
+    std::sort(files.begin(), files.end());
+    sample_files = std::move(files);
+}
+
+std::vector<std::wstring> UserLib::get_sample_pack_names() const {
+    std::lock_guard<std::mutex> lock(state_mutex);
+    return sample_pack_names;
+}
+
+std::vector<std::wstring> UserLib::get_json_files() const {
+    // The folder that holds the samples folder, found by name, so that it is
+    // listed even when the samples folder is missing.
+    std::filesystem::path base = folder_prefix(samples_path);
+    base = base.parent_path().parent_path();
+    std::vector<std::wstring> names;
+    for (const auto& [name, info] :
+         watch::FileSystem::filesInfoFromPath(base.empty() ? std::string(".") : base.string())) {
+        const NameInfo parts = get_extension(name);
+        if (info.isReadable() && parts.extension == "json")
+            names.push_back(to_wstring(parts.name));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool UserLib::accept_file(const NameInfo& info) {
+    return !info.name.starts_with("recording_") &&
+           (info.extension == "mp3" || info.extension == "wav");
+}
+
+void UserLib::set_file_callbacks(FileCallback added, FileCallback deleted, FileCallback modified,
+                                 MoveCallback moved) {
+    std::lock_guard<std::mutex> lock(state_mutex);
+    on_file_added = std::move(added);
+    on_file_deleted = std::move(deleted);
+    on_file_modified = std::move(modified);
+    on_file_moved = std::move(moved);
+}
+
+void UserLib::handle_pack_event(const std::string& dir, const std::string& filename,
+                                watch::Actions::Action action, const std::string& old_filename) {
+    if (action < watch::Actions::Add || action > watch::Actions::Moved) {
+        std::cout << "Should never happen!" << std::endl;
+        return;
+    }
+    const std::string path = dir + filename;
+    std::lock_guard<std::mutex> dispatching(pack_dispatch_mutex);
+    FileCallback file_callback;
+    MoveCallback move_callback;
+    {
+        std::lock_guard<std::mutex> lock(state_mutex);
+        const std::string normal_path = std::filesystem::path(path).lexically_normal().string();
+        if (active_pack_prefix.empty() || !starts_with(normal_path, active_pack_prefix))
+            return;
+        if (action == watch::Actions::Add)
+            file_callback = on_file_added;
+        else if (action == watch::Actions::Delete)
+            file_callback = on_file_deleted;
+        else if (action == watch::Actions::Modified)
+            file_callback = on_file_modified;
+        else
+            move_callback = on_file_moved;
+    }
+    if (file_callback)
+        file_callback(path);
+    if (move_callback)
+        move_callback(dir + old_filename, path);
+}
