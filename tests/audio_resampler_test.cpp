@@ -134,6 +134,18 @@ TEST(Resampler, KeepsTheLevelAndScalesTheFrequencyOfATone) {
     }
 }
 
+TEST(Resampler, DampsTonesThatWouldFoldBackWhenPitchedUp) {
+    // 40 kHz lies above the 24 kHz that an octave up can hold; unfiltered it
+    // would come back at full level as an 8 kHz tone.
+    const auto mono = audio_test::sine(40000.0, 96000, 9600, 0.5f);
+    std::vector<float> input;
+    for (float value : mono)
+        input.insert(input.end(), {value, value});
+    auto octave_up = pitch_resampler(48000);
+    const auto output = run_in_pieces(octave_up, input, 9600, 256);
+    EXPECT_LT(audio_test::rms(output, 2, 0), 0.8 * audio_test::rms(input, 2, 0));
+}
+
 TEST(Resampler, RejectsMissingBuffersWithoutTouchingState) {
     auto resampler = pitch_resampler(48000);
     std::vector<float> output(16);

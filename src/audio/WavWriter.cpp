@@ -13,6 +13,7 @@ constexpr std::uint64_t kHeaderBytesAfterRiffSize = 36;
 constexpr long kRiffSizeOffset = 4;
 constexpr long kDataSizeOffset = 40;
 constexpr std::uint16_t kFormatIeeeFloat = 3;
+constexpr std::size_t kFileBufferBytes = 64 * 1024;
 
 void put_u16(unsigned char* at, std::uint16_t value) {
     at[0] = static_cast<unsigned char>(value & 0xff);
@@ -53,6 +54,8 @@ bool WavWriter::open(const std::string& path, const EncoderConfig& config) {
     file_.reset(std::fopen(path.c_str(), "wb"));
     if (!file_)
         return false;
+    file_buffer_.resize(kFileBufferBytes);
+    std::setvbuf(file_.get(), file_buffer_.data(), _IOFBF, file_buffer_.size());
     config_ = config;
     frames_written_ = 0;
     frames_since_update_ = 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "audio/Format.h"
 
@@ -57,6 +58,9 @@ class WavWriter {
     void write_header();
     void update_sizes();
 
+    // The file's buffer, made when the file is opened so that writing (on
+    // the audio thread) allocates nothing; it outlives the file.
+    std::vector<char> file_buffer_;
     std::unique_ptr<std::FILE, FileCloser> file_;
     EncoderConfig config_;
     std::uint64_t frames_written_ = 0;
