@@ -34,10 +34,8 @@ AudioBuffer::AudioBuffer(float* data, unsigned long frames, int channels)
     : sample_data(data), frame_count(frames), channel_count(channels) {}
 
 AudioBuffer::~AudioBuffer() {
-    if (sample_data != nullptr) {
-        delete[] sample_data;
-        sample_data = nullptr;
-    }
+    delete[] sample_data;
+    sample_data = nullptr;
 }
 
 AudioPlayer::AudioPlayer(std::shared_ptr<AudioBuffer> buffer, float volume, int semitones)

@@ -16,6 +16,7 @@
 // A decoded sample in memory: `frame_count` frames of `channel_count`
 // interleaved floats at 96 kHz. Owns `sample_data` and frees it when the last
 // holder lets go, which may be the audio thread. The data never changes.
+// Threads: any; shared read-only once made.
 class AudioBuffer {
   public:
     // Takes ownership of `data`, an array of `frames` x `channels` floats.

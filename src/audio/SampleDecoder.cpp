@@ -128,8 +128,7 @@ std::uint64_t SampleDecoder::read_converted(float* output, std::uint64_t frame_c
         data.data_in = stereo_.data() + stereo_position_ * kChannels;
         data.input_frames = static_cast<long>(stereo_frames_ - stereo_position_);
         data.data_out = output + produced * kChannels;
-        data.output_frames = static_cast<long>(std::min<std::uint64_t>(
-            frame_count - produced, static_cast<std::uint64_t>(kBlockFrames)));
+        data.output_frames = static_cast<long>(frame_count - produced);
         data.end_of_input = end_of_file_ ? 1 : 0;
         data.src_ratio = ratio_;
         if (src_process(converter_.get(), &data) != 0)

@@ -16,7 +16,8 @@ struct EncoderConfig {
 };
 
 // The two size fields of a float WAV header for `frames` frames: the RIFF
-// chunk (36 + data) and the data chunk, each held to the 32-bit range.
+// chunk (36 + data) and the data chunk, each held to the 32-bit range. Any
+// thread.
 struct WavSizes {
     std::uint32_t riff = 0;
     std::uint32_t data = 0;
