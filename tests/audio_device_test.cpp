@@ -50,9 +50,10 @@ TEST(Device, RunsTheTickHookOnItsOwnThreadAtAboutTheDeviceRate) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     const double rate = static_cast<double>(frames - first) / seconds;
-    // SDL's dummy driver sleeps whole milliseconds per period, so the rate
-    // is near, not at, the device's.
-    EXPECT_GT(rate, 96000.0 * 0.5);
+    // SDL's dummy driver sleeps whole milliseconds per period, and a loaded
+    // machine sleeps longer, so the rate is near, not at, the device's; a
+    // count in samples or bytes would be twice or eight times too high.
+    EXPECT_GT(rate, 96000.0 * 0.35);
     EXPECT_LT(rate, 96000.0 * 2.0);
     std::printf("tick hook: %.0f frames per second\n", rate);
     EXPECT_EQ(wrong_rates, 0);
