@@ -1,0 +1,130 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "audio/LinearResampler.h"
+#include "audio/PlaybackDevice.h"
+#include "audio/WavWriter.h"
+
+// A decoded sample in memory: `frame_count` frames of `channel_count`
+// interleaved floats at 96 kHz. Owns `sample_data` and frees it when the last
+// holder lets go, which may be the audio thread. The data never changes.
+// Threads: any; shared read-only once made.
+class AudioBuffer {
+  public:
+    // Takes ownership of `data`, an array of `frames` x `channels` floats.
+    AudioBuffer(float* data, unsigned long frames, int channels);
+    virtual ~AudioBuffer();
+    AudioBuffer(const AudioBuffer&) = delete;
+    AudioBuffer& operator=(const AudioBuffer&) = delete;
+
+    float* sample_data;
+    unsigned long frame_count;
+    int channel_count;
+};
+
+// One sounding instance of a sample, pitched by resampling: the output rate
+// follows the semitones, so a sample pitched up is shorter.
+//
+// Threads: made on any thread, then touched only by the audio thread.
+class AudioPlayer {
+  public:
+    AudioPlayer(std::shared_ptr<AudioBuffer> buffer, float volume, int semitones);
+    virtual ~AudioPlayer();
+    AudioPlayer(const AudioPlayer&) = delete;
+    AudioPlayer& operator=(const AudioPlayer&) = delete;
+
+    audio::LinearResampler resampler;
+    audio::ResamplerConfig resampler_config;
+    std::shared_ptr<AudioBuffer> buffer;  // keeps the data alive while it plays
+    std::uint64_t read_position = 0;      // next frame of `buffer` for the resampler
+    float volume;
+    int semitones;
+};
+
+// The playback device, the mixer and the recorder.
+//
+// Lock order: `players_mutex` is the last lock of the system; under it the
+// engine calls nothing outside itself. Never copied or moved: its address is
+// the device's user data.
+class AudioEngine {
+  public:
+    // Main thread. Opens nothing.
+    AudioEngine();
+    // Main thread. Completes an open recording, then closes the device.
+    virtual ~AudioEngine();
+    AudioEngine(const AudioEngine&) = delete;
+    AudioEngine& operator=(const AudioEngine&) = delete;
+
+    // Called at the start of every period with its frame count and the
+    // device's rate, holding no lock. Set before `start`, never changed after.
+    std::function<void(int frames, int sample_rate)> tick_callback;
+    // Gain on the whole mix, not clamped. Written by any thread, read by the
+    // audio thread once per period.
+    std::atomic<float> master_volume{1.0f};
+    // The current or last recording, or the last failed attempt. Main thread.
+    std::string recording_path;
+
+    // Main thread. Closes a running device, then opens and starts the default
+    // one; false (with a line on standard output) when it cannot.
+    bool start();
+    // Main thread. Closes the device; no period runs once it returns. May be
+    // called again while stopped.
+    void stop();
+    // Any thread, including the audio thread from the tick hook. The player is
+    // built before the lock is taken and sounds from the next mix on.
+    void play(std::shared_ptr<AudioBuffer> buffer, float volume, int semitones);
+    // Any thread; touches no member. Decodes a whole WAV or MP3 file to
+    // stereo at 96 kHz; null when it cannot be decoded or holds no frames.
+    std::shared_ptr<AudioBuffer> load_sample(std::string path) const;
+    // Main thread. Completes an open recording, then starts writing the mix to
+    // a new WAV file at `path`; false when the file cannot be created.
+    bool begin_recording(const std::string& path);
+    // Main thread. Completes the open recording, if any.
+    void end_recording();
+    // Any thread, no lock.
+    bool is_recording() const { return recording.load(std::memory_order_acquire); }
+
+    // Runs one period into `output` (`frame_count` interleaved stereo frames,
+    // zeroed by the caller): the tick hook, then the mix of every player under
+    // the master volume, then the recording. The device's audio thread, or a
+    // test with no device open.
+    void process_period(float* output, int frame_count);
+
+    // Any thread. The players still sounding.
+    std::size_t player_count();
+
+  private:
+    static constexpr int kMixFrames = 8192;
+
+    // Adds the next `frame_count` frames of every player to `output` and
+    // drops the players that ended. Under `players_mutex`.
+    void mix_slice(float* output, int frame_count, float master);
+    // Adds one player's frames; false once it has ended.
+    bool mix_player(AudioPlayer& player, float* output, int frame_count, float master);
+
+    audio::DeviceConfig device_config;
+    audio::PlaybackDevice device;
+    audio::EncoderConfig encoder_config;
+    std::unique_ptr<audio::WavWriter> encoder;  // set while recording
+    bool device_started = false;                // main thread only
+    std::atomic<bool> recording{false};
+    std::mutex players_mutex;  // guards `players`, `encoder` and `recording`
+    std::vector<std::shared_ptr<AudioPlayer>> players;
+    std::array<float, kMixFrames * audio::kChannels> mix_buffer;
+};
+
+// The body of the device callback.
+class AudioEngineProcessor {
+  public:
+    // The device's audio thread. `device`'s user data is the engine.
+    static void data_callback(audio::PlaybackDevice* device, float* output, const float* input,
+                              std::uint32_t frame_count);
+};

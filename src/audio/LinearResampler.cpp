@@ -1,0 +1,125 @@
+#include "audio/LinearResampler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+#include "audio/Format.h"
+
+namespace audio {
+
+LinearResampler::LinearResampler(const ResamplerConfig& config) : config_(config) {
+    if (config_.sample_rate_in == 0)
+        config_.sample_rate_in = 1;
+    if (config_.sample_rate_out == 0)
+        config_.sample_rate_out = 1;
+    const double in = config_.sample_rate_in;
+    const double out = config_.sample_rate_out;
+    inverse_rate_out_ = static_cast<float>(1.0 / out);
+    // The first output needs the first input frame loaded.
+    phase_ = -static_cast<std::int64_t>(config_.sample_rate_out);
+
+    if (config_.lpf_order < 1 || in == out)
+        return;
+    // Filtering before a decimation keeps aliases out; after an interpolation
+    // it smooths the corners of the straight lines.
+    filter_ = out < in ? Filter::input : Filter::output;
+    const double ratio = std::min(in, out) / std::max(in, out);
+    const double factor = std::clamp(config_.lpf_nyquist_factor, 0.0, 1.0);
+    pole_ = static_cast<float>(std::exp(-std::numbers::pi * factor * ratio));
+}
+
+ResampleResult LinearResampler::process(const float* input, std::uint64_t& frames_in, float* output,
+                                        std::uint64_t& frames_out) {
+    if ((input == nullptr && frames_in > 0) || (output == nullptr && frames_out > 0)) {
+        frames_in = 0;
+        frames_out = 0;
+        return ResampleResult::invalid_args;
+    }
+    std::uint64_t used = 0;
+    std::uint64_t made = 0;
+    switch (filter_) {
+        case Filter::none:
+            run<Filter::none>(input, frames_in, output, frames_out, used, made);
+            break;
+        case Filter::input:
+            run<Filter::input>(input, frames_in, output, frames_out, used, made);
+            break;
+        case Filter::output:
+            run<Filter::output>(input, frames_in, output, frames_out, used, made);
+            break;
+    }
+    frames_in = used;
+    frames_out = made;
+    return ResampleResult::success;
+}
+
+template <LinearResampler::Filter filter>
+void LinearResampler::run(const float* input, std::uint64_t frames_in, float* output,
+                          std::uint64_t frames_out, std::uint64_t& used, std::uint64_t& made) {
+    static_assert(kChannels == 2);
+    const std::int64_t step_in = config_.sample_rate_in;
+    const std::int64_t step_out = config_.sample_rate_out;
+    const float gain = 1.0f - pole_;
+    const float pole = pole_;
+    const float inverse_out = inverse_rate_out_;
+    std::int64_t phase = phase_;
+    float previous_left = previous_[0], previous_right = previous_[1];
+    float newest_left = newest_[0], newest_right = newest_[1];
+    float filtered_left = filtered_[0], filtered_right = filtered_[1];
+
+    while (made < frames_out) {
+        while (phase < 0) {
+            if (used == frames_in)
+                goto out_of_input;
+            previous_left = newest_left;
+            previous_right = newest_right;
+            newest_left = input[2 * used];
+            newest_right = input[2 * used + 1];
+            if constexpr (filter == Filter::input) {
+                filtered_left = gain * newest_left + pole * filtered_left;
+                filtered_right = gain * newest_right + pole * filtered_right;
+                newest_left = filtered_left;
+                newest_right = filtered_right;
+            }
+            ++used;
+            phase += step_out;
+        }
+        const float weight = static_cast<float>(phase) * inverse_out;
+        float left = newest_left + (previous_left - newest_left) * weight;
+        float right = newest_right + (previous_right - newest_right) * weight;
+        if constexpr (filter == Filter::output) {
+            filtered_left = gain * left + pole * filtered_left;
+            filtered_right = gain * right + pole * filtered_right;
+            left = filtered_left;
+            right = filtered_right;
+        }
+        output[2 * made] = left;
+        output[2 * made + 1] = right;
+        ++made;
+        phase -= step_in;
+    }
+out_of_input:
+    phase_ = phase;
+    previous_[0] = previous_left;
+    previous_[1] = previous_right;
+    newest_[0] = newest_left;
+    newest_[1] = newest_right;
+    filtered_[0] = filtered_left;
+    filtered_[1] = filtered_right;
+}
+
+std::uint32_t output_rate_for_semitones(int semitones) {
+    constexpr std::uint32_t kLargest = std::numeric_limits<std::uint32_t>::max();
+    // Negated as a 64-bit integer, so that the lowest int does not overflow.
+    const double exponent = static_cast<double>(-static_cast<std::int64_t>(semitones)) / 12.0;
+    const double product = static_cast<double>(kSampleRate) * std::pow(2.0, exponent);
+    if (!(product >= 1.0))
+        return 1;
+    if (product >= static_cast<double>(kLargest))
+        return kLargest;
+    return static_cast<std::uint32_t>(product);
+}
+
+}  // namespace audio

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+
+namespace audio {
+
+// Settings of a LinearResampler; the channel count is always kChannels.
+struct ResamplerConfig {
+    std::uint32_t sample_rate_in = 96000;
+    std::uint32_t sample_rate_out = 96000;  // at least 1
+    int lpf_order = 1;                      // 0: no low-pass, 1: one-pole low-pass
+    double lpf_nyquist_factor = 1.0;        // cut-off as a share of the lower rate's Nyquist
+};
+
+enum class ResampleResult { success, invalid_args };
+
+// Stereo linear-interpolating resampler that turns every `sample_rate_in`
+// input frames into `sample_rate_out` output frames. Output frame k lies at
+// input position k * in / out; an integer position yields that input frame
+// unchanged, so equal rates copy the input sample for sample (the low-pass is
+// skipped then). When the rates differ a one-pole low-pass at the lower rate's
+// Nyquist runs on the side with the higher rate. Allocates nothing; state is
+// carried across calls, so splitting the input or output into pieces gives
+// the same frames.
+//
+// Threads: one thread at a time; made off the audio thread, run on it.
+class LinearResampler {
+  public:
+    explicit LinearResampler(const ResamplerConfig& config);
+
+    // Reads at most `frames_in` frames from `input` and writes at most
+    // `frames_out` frames to `output`, then sets both counts to the frames it
+    // consumed and produced. Stops early only when it needs more input.
+    ResampleResult process(const float* input, std::uint64_t& frames_in, float* output,
+                           std::uint64_t& frames_out);
+
+    const ResamplerConfig& config() const { return config_; }
+
+  private:
+    enum class Filter { none, input, output };
+    template <Filter filter>
+    void run(const float* input, std::uint64_t frames_in, float* output, std::uint64_t frames_out,
+             std::uint64_t& used, std::uint64_t& made);
+
+    ResamplerConfig config_;
+    Filter filter_ = Filter::none;
+    float pole_ = 0.0f;  // feedback coefficient of the low-pass
+    float inverse_rate_out_ = 1.0f;
+    // How far the next output lies before the newest loaded frame, in units of
+    // 1/sample_rate_out input frames; below 0 means more input is needed first.
+    std::int64_t phase_ = 0;
+    float previous_[2] = {0.0f, 0.0f};  // the frame before the newest one
+    float newest_[2] = {0.0f, 0.0f};
+    float filtered_[2] = {0.0f, 0.0f};  // low-pass state
+};
+
+// The output rate that shifts a 96 kHz sample by `semitones` (positive is
+// higher): 96000 * 2^(-semitones/12) truncated, at least 1 and at most the
+// largest 32-bit value. Any thread.
+std::uint32_t output_rate_for_semitones(int semitones);
+
+}  // namespace audio

@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "AudioEngine.h"
+#include "audio_test_util.h"
+#include "test_support.h"
+
+using audio_test::write_sound;
+
+namespace {
+
+constexpr int kWavFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+constexpr int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+constexpr int kMp3 = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+
+std::vector<float> samples_of(const AudioBuffer& buffer) {
+    return {buffer.sample_data, buffer.sample_data + buffer.frame_count * buffer.channel_count};
+}
+
+std::vector<float> counting_frames(std::size_t frames) {
+    std::vector<float> samples(frames * 2);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<float>(i % 1000) / 1000.0f - 0.5f;
+    return samples;
+}
+
+class Decoding : public ::testing::Test {
+  protected:
+    std::string file(const std::string& name) const { return (dir.path() / name).string(); }
+
+    quarn_test::TempDir dir;
+    AudioEngine engine;
+};
+
+}  // namespace
+
+TEST_F(Decoding, MonoAt44100BecomesTwoEqualChannelsAt96000) {
+    const auto tone = audio_test::sine(441.0, 44100, 4410, 0.5f);
+    ASSERT_TRUE(write_sound(file("tone.wav"), kWav16, 44100, 1, tone));
+    const auto buffer = engine.load_sample(file("tone.wav"));
+    ASSERT_TRUE(buffer);
+    EXPECT_EQ(buffer->channel_count, 2);
+    EXPECT_NEAR(static_cast<double>(buffer->frame_count), 4410.0 * 96000 / 44100, 2.0);
+    const auto samples = samples_of(*buffer);
+    for (std::size_t i = 0; i < samples.size(); i += 2)
+        ASSERT_EQ(samples[i], samples[i + 1]) << "frame " << i / 2;
+    // Same tone: level and number of cycles kept.
+    EXPECT_NEAR(audio_test::rms(samples, 2, 0), 0.5 / std::sqrt(2.0), 0.01);
+    EXPECT_NEAR(audio_test::zero_crossings(samples, 2, 0), 2 * 44, 2);
+}
+
+TEST_F(Decoding, FramesAcrossReadBoundariesArriveWholeAndInOrder) {
+    // At the engine's own rate nothing is converted, so every sample comes back.
+    for (std::size_t frames : {1u, 4095u, 4096u, 3u * 4096u, 3u * 4096u + 1u}) {
+        const auto samples = counting_frames(frames);
+        const auto path = file("frames" + std::to_string(frames) + ".wav");
+        ASSERT_TRUE(write_sound(path, kWavFloat, 96000, 2, samples));
+        const auto buffer = engine.load_sample(path);
+        ASSERT_TRUE(buffer) << frames;
+        EXPECT_EQ(buffer->frame_count, frames);
+        EXPECT_EQ(samples_of(*buffer), samples) << frames;
+    }
+}
+
+TEST_F(Decoding, ReadsMp3Files) {
+    const auto tone = audio_test::sine(441.0, 44100, 44100, 0.5f);
+    ASSERT_TRUE(write_sound(file("tone.mp3"), kMp3, 44100, 1, tone));
+    const auto buffer = engine.load_sample(file("tone.mp3"));
+    ASSERT_TRUE(buffer);
+    EXPECT_EQ(buffer->channel_count, 2);
+    // The encoder pads a little at both ends.
+    EXPECT_NEAR(static_cast<double>(buffer->frame_count), 96000.0, 96000.0 * 0.05);
+    const auto samples = samples_of(*buffer);
+    EXPECT_NEAR(audio_test::rms(samples, 2, 0), 0.5 / std::sqrt(2.0), 0.05);
+    EXPECT_NEAR(audio_test::rms(samples, 2, 1), 0.5 / std::sqrt(2.0), 0.05);
+}
+
+TEST_F(Decoding, MoreThanTwoChannelsAreMixedDownToTwo) {
+    // Left, right and two shared channels, constant over the file.
+    std::vector<float> samples;
+    for (int i = 0; i < 100; ++i)
+        samples.insert(samples.end(), {0.3f, -0.3f, 0.6f, 0.0f});
+    ASSERT_TRUE(write_sound(file("quad.wav"), kWavFloat, 96000, 4, samples));
+    const auto buffer = engine.load_sample(file("quad.wav"));
+    ASSERT_TRUE(buffer);
+    ASSERT_EQ(buffer->channel_count, 2);
+    ASSERT_EQ(buffer->frame_count, 100u);
+    EXPECT_FLOAT_EQ(buffer->sample_data[0], (0.3f + 0.6f) / 3.0f);
+    EXPECT_FLOAT_EQ(buffer->sample_data[1], (-0.3f + 0.6f) / 3.0f);
+    EXPECT_FLOAT_EQ(buffer->sample_data[198], (0.3f + 0.6f) / 3.0f);
+}
+
+TEST_F(Decoding, GivesNothingForFilesWithoutSound) {
+    ASSERT_TRUE(write_sound(file("empty.wav"), kWavFloat, 96000, 2, {}));
+    EXPECT_FALSE(engine.load_sample(file("empty.wav")));
+    quarn_test::write_file(file("notes.wav"), "this is not a sound file, only text\n");
+    EXPECT_FALSE(engine.load_sample(file("notes.wav")));
+    quarn_test::write_file(file("notes.mp3"), std::string(5000, 'x'));
+    EXPECT_FALSE(engine.load_sample(file("notes.mp3")));
+    EXPECT_FALSE(engine.load_sample(file("missing.wav")));
+    EXPECT_FALSE(engine.load_sample(dir.str()));
+}
+
+TEST_F(Decoding, ACutOffFileKeepsTheFramesBeforeTheCut) {
+    const auto samples = counting_frames(10000);
+    ASSERT_TRUE(write_sound(file("cut.wav"), kWavFloat, 96000, 2, samples));
+    // Cut in the middle of frame 5000: the header still promises 10000.
+    std::filesystem::resize_file(
+        file("cut.wav"), std::filesystem::file_size(file("cut.wav")) - (10000 - 5000) * 8 + 4);
+    const auto buffer = engine.load_sample(file("cut.wav"));
+    ASSERT_TRUE(buffer);
+    EXPECT_EQ(buffer->frame_count, 5000u);
+    EXPECT_EQ(samples_of(*buffer), std::vector<float>(samples.begin(), samples.begin() + 5000 * 2));
+}

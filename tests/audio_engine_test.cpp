@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "AudioEngine.h"
+#include "audio_test_util.h"
+#include "test_support.h"
+
+using audio_test::constant_buffer;
+using audio_test::stereo_buffer;
+
+namespace {
+
+constexpr int kPeriod = 256;
+
+// Runs periods on an engine with no device open, as the device would.
+class Mixing : public ::testing::Test {
+  protected:
+    // One period of `frames` frames; returns its output.
+    std::vector<float> period(int frames = kPeriod) {
+        std::vector<float> output(static_cast<std::size_t>(frames) * 2, 0.0f);
+        engine.process_period(output.data(), frames);
+        return output;
+    }
+
+    // Frames produced until every player has ended (at most `limit` periods).
+    std::vector<float> until_silent(int limit = 1000) {
+        std::vector<float> all;
+        for (int p = 0; p < limit && engine.player_count() > 0; ++p) {
+            const auto output = period();
+            all.insert(all.end(), output.begin(), output.end());
+        }
+        return all;
+    }
+
+    quarn_test::TempDir dir;
+    AudioEngine engine;
+};
+
+std::size_t sounding_frames(const std::vector<float>& samples) {
+    std::size_t frames = 0;
+    for (std::size_t i = 0; i < samples.size(); i += 2)
+        if (samples[i] != 0.0f || samples[i + 1] != 0.0f)
+            ++frames;
+    return frames;
+}
+
+std::vector<float> frames_of(const std::vector<float>& samples, std::size_t from, std::size_t to) {
+    return {samples.begin() + from * 2, samples.begin() + to * 2};
+}
+
+std::vector<float> filled(std::size_t frames, float value) {
+    return std::vector<float>(frames * 2, value);
+}
+
+}  // namespace
+
+TEST_F(Mixing, APlayStartedByTheTickHookSoundsFromTheFirstFrameOfThatPeriod) {
+    const auto kick = constant_buffer(1000, 0.25f);
+    std::vector<std::pair<int, int>> ticks;
+    engine.tick_callback = [&](int frames, int rate) {
+        ticks.emplace_back(frames, rate);
+        if (ticks.size() == 2)
+            engine.play(kick, 1.0f, 0);  // takes the engine's lock: none may be held here
+    };
+    EXPECT_EQ(period(), filled(kPeriod, 0.0f));
+    EXPECT_EQ(period(), filled(kPeriod, 0.25f));
+    EXPECT_EQ(ticks, (std::vector<std::pair<int, int>>{{256, 96000}, {256, 96000}}));
+}
+
+TEST_F(Mixing, PlayersEndInThePeriodOfTheirLastFrameAndTheRestStillSound) {
+    // The short one is first in the list and ends inside the second period.
+    engine.play(constant_buffer(300, 0.5f), 1.0f, 0);
+    engine.play(constant_buffer(1000, 0.25f), 1.0f, 0);
+    EXPECT_EQ(period(), filled(kPeriod, 0.75f));
+    EXPECT_EQ(engine.player_count(), 2u);
+    const auto second = period();
+    EXPECT_EQ(frames_of(second, 0, 44), filled(44, 0.75f));
+    EXPECT_EQ(frames_of(second, 44, kPeriod), filled(kPeriod - 44, 0.25f));
+    EXPECT_EQ(engine.player_count(), 1u);
+    // A player exactly one period long is gone after that period.
+    engine.play(constant_buffer(kPeriod, 0.5f), 1.0f, 0);
+    period();
+    EXPECT_EQ(engine.player_count(), 1u);
+}
+
+TEST_F(Mixing, TwoPlaysOfOneBufferAreIndependentAndSummed) {
+    std::vector<float> ramp(600 * 2);
+    for (std::size_t i = 0; i < ramp.size(); ++i)
+        ramp[i] = static_cast<float>(i / 2) / 1024.0f;  // exact in float
+    const auto sample = stereo_buffer(ramp);
+    engine.play(sample, 1.0f, 0);
+    period();
+    engine.play(sample, 1.0f, 0);
+    const auto output = period();
+    for (int k = 0; k < kPeriod; ++k)
+        ASSERT_EQ(output[2 * k], ramp[2 * (k + kPeriod)] + ramp[2 * k]) << k;
+}
+
+TEST_F(Mixing, PitchChangesTheLengthOfTheSound) {
+    struct Case {
+        int semitones;
+        std::size_t frames;
+    };
+    for (const Case& c : {Case{0, 9600}, Case{12, 4800}, Case{-12, 19199}, Case{199, 1}}) {
+        engine.play(constant_buffer(9600, 0.5f), 1.0f, c.semitones);
+        EXPECT_EQ(sounding_frames(until_silent()), c.frames) << c.semitones;
+    }
+    // Pitch 0 leaves the sample as it is.
+    std::vector<float> noise(3000 * 2);
+    for (std::size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<float>((i * 7919) % 2001) / 1000.0f - 1.0f;
+    engine.play(stereo_buffer(noise), 1.0f, 0);
+    const auto output = until_silent();
+    EXPECT_EQ(frames_of(output, 0, 3000), noise);
+}
+
+TEST_F(Mixing, MasterVolumeScalesTheMixWithoutChangingHowLongPlayersLast) {
+    engine.master_volume = 0.0f;
+    engine.play(constant_buffer(1000, 0.5f), 0.8f, 0);
+    EXPECT_EQ(period(), filled(kPeriod, 0.0f));
+    period();
+    period();
+    EXPECT_EQ(engine.player_count(), 1u);
+    period();  // frames 768 to 999 are consumed here
+    EXPECT_EQ(engine.player_count(), 0u);
+
+    // Not clamped: above 1 it amplifies, and the sum is not clipped here.
+    engine.master_volume = 3.0f;
+    engine.play(constant_buffer(1000, 0.5f), 0.5f, 0);
+    EXPECT_EQ(period(), filled(kPeriod, 0.75f));
+    engine.play(constant_buffer(1000, 0.5f), 1.0f, 0);
+    EXPECT_EQ(period(), filled(kPeriod, 2.25f));
+}
+
+TEST_F(Mixing, PeriodsLongerThanTheMixBufferAreMixedWhole) {
+    engine.play(constant_buffer(30000, 0.5f), 1.0f, 0);
+    EXPECT_EQ(period(20000), filled(20000, 0.5f));
+    const auto second = period(20000);
+    EXPECT_EQ(frames_of(second, 0, 10000), filled(10000, 0.5f));
+    EXPECT_EQ(frames_of(second, 10000, 20000), filled(10000, 0.0f));
+    EXPECT_EQ(engine.player_count(), 0u);
+}
+
+TEST_F(Mixing, ABufferThatCannotBePlayedEndsItsPlayerAndThePeriodGoesOn) {
+    // No data behind a frame count, and a channel count the mixer does not take.
+    engine.play(std::make_shared<AudioBuffer>(nullptr, 100, 2), 1.0f, 0);
+    auto mono = std::make_unique<float[]>(400);
+    std::fill_n(mono.get(), 400, 0.5f);
+    engine.play(std::make_shared<AudioBuffer>(mono.release(), 400, 1), 1.0f, 0);
+    engine.play(constant_buffer(1000, 0.25f), 1.0f, 0);
+    engine.play(nullptr, 1.0f, 0);
+    EXPECT_EQ(period(), filled(kPeriod, 0.25f));
+    EXPECT_EQ(engine.player_count(), 1u);
+}
+
+TEST_F(Mixing, TheRecordingHoldsEveryPeriodUnclipped) {
+    const auto path = (dir.path() / "take.wav").string();
+    period();  // before the recording: not in the file
+    ASSERT_TRUE(engine.begin_recording(path));
+    EXPECT_TRUE(engine.is_recording());
+    engine.play(constant_buffer(600, 0.8f), 1.0f, 0);
+    engine.play(constant_buffer(600, 0.8f), 1.0f, 0);
+    std::vector<float> played;
+    for (int p = 0; p < 3; ++p) {
+        const auto output = period();
+        played.insert(played.end(), output.begin(), output.end());
+    }
+    engine.end_recording();
+    EXPECT_FALSE(engine.is_recording());
+    EXPECT_EQ(engine.recording_path, path);
+    period();  // after it: not in the file either
+
+    const auto sound = audio_test::read_sound(path);
+    ASSERT_TRUE(sound.opened);
+    EXPECT_EQ(sound.channels, 2);
+    EXPECT_EQ(sound.rate, 96000);
+    EXPECT_EQ(sound.samples, played);
+    EXPECT_EQ(*std::max_element(sound.samples.begin(), sound.samples.end()), 1.6f);
+    EXPECT_EQ(quarn_test::read_file(path).size(), 44u + 3 * kPeriod * 8);
+}
+
+TEST_F(Mixing, StartingARecordingWhileOneIsOpenCompletesTheFirst) {
+    const auto first = (dir.path() / "first.wav").string();
+    const auto second = (dir.path() / "second.wav").string();
+    engine.end_recording();  // nothing open: nothing happens
+    EXPECT_FALSE(engine.is_recording());
+    ASSERT_TRUE(engine.begin_recording(first));
+    period();
+    period();
+    ASSERT_TRUE(engine.begin_recording(second));
+    period();
+    EXPECT_EQ(audio_test::read_sound(first).samples.size(), 2u * kPeriod * 2);
+    engine.end_recording();
+    EXPECT_EQ(audio_test::read_sound(second).samples.size(), 1u * kPeriod * 2);
+    EXPECT_EQ(audio_test::read_sound(first).samples.size(), 2u * kPeriod * 2);
+}
+
+TEST_F(Mixing, AFailedRecordingStartLeavesNoRecordingAndKeepsThePath) {
+    const auto good = (dir.path() / "good.wav").string();
+    const auto bad = (dir.path() / "no-such-folder" / "take.wav").string();
+    ASSERT_TRUE(engine.begin_recording(good));
+    period();
+    EXPECT_FALSE(engine.begin_recording(bad));
+    EXPECT_FALSE(engine.is_recording());
+    EXPECT_EQ(engine.recording_path, bad);
+    period();
+    // The open one was completed before the attempt.
+    EXPECT_EQ(audio_test::read_sound(good).samples.size(), 1u * kPeriod * 2);
+}
+
+TEST_F(Mixing, ARecordingOpenAtTheEndIsCompletedByTheEngine) {
+    const auto path = (dir.path() / "last.wav").string();
+    {
+        AudioEngine last;
+        ASSERT_TRUE(last.begin_recording(path));
+        std::vector<float> output(kPeriod * 2, 0.0f);
+        last.process_period(output.data(), kPeriod);
+    }
+    const auto file = quarn_test::read_file(path);
+    ASSERT_EQ(file.size(), 44u + kPeriod * 8);
+    EXPECT_EQ(static_cast<unsigned char>(file[40]), (kPeriod * 8) & 0xff);
+    EXPECT_EQ(static_cast<unsigned char>(file[41]), (kPeriod * 8) >> 8);
+}

@@ -1,0 +1,100 @@
+#pragma once
+
+// Sound files and buffers made by the audio tests themselves.
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <memory>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "AudioEngine.h"
+
+namespace audio_test {
+
+// Writes interleaved `samples` of `channels` channels at `rate` in `format`
+// (SF_FORMAT_...); false when libsndfile refuses.
+inline bool write_sound(const std::string& path, int format, int rate, int channels,
+                        const std::vector<float>& samples) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr)
+        return false;
+    const auto frames = static_cast<sf_count_t>(samples.size() / channels);
+    const bool written = sf_writef_float(file, samples.data(), frames) == frames;
+    sf_close(file);
+    return written;
+}
+
+// All frames of a sound file as floats, and its channel count and rate.
+struct Sound {
+    std::vector<float> samples;
+    int channels = 0;
+    int rate = 0;
+    bool opened = false;
+};
+
+inline Sound read_sound(const std::string& path) {
+    Sound sound;
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr)
+        return sound;
+    sound.opened = true;
+    sound.channels = info.channels;
+    sound.rate = info.samplerate;
+    std::vector<float> block(4096 * static_cast<std::size_t>(info.channels));
+    while (const sf_count_t frames = sf_readf_float(file, block.data(), 4096))
+        sound.samples.insert(sound.samples.end(), block.begin(),
+                             block.begin() + frames * info.channels);
+    sf_close(file);
+    return sound;
+}
+
+// A sine of `frequency` Hz, `frames` long, at `rate`, one channel.
+inline std::vector<float> sine(double frequency, int rate, std::size_t frames, float amplitude) {
+    std::vector<float> samples(frames);
+    for (std::size_t i = 0; i < frames; ++i)
+        samples[i] = amplitude * static_cast<float>(std::sin(2.0 * std::numbers::pi * frequency *
+                                                             static_cast<double>(i) / rate));
+    return samples;
+}
+
+// A stereo buffer holding `samples` (interleaved left, right).
+inline std::shared_ptr<AudioBuffer> stereo_buffer(const std::vector<float>& samples) {
+    auto data = std::make_unique<float[]>(samples.size());
+    std::copy(samples.begin(), samples.end(), data.get());
+    auto buffer = std::make_shared<AudioBuffer>(data.get(), samples.size() / 2, 2);
+    data.release();
+    return buffer;
+}
+
+// A stereo buffer of `frames` frames, every sample `value`.
+inline std::shared_ptr<AudioBuffer> constant_buffer(std::size_t frames, float value) {
+    return stereo_buffer(std::vector<float>(frames * 2, value));
+}
+
+// Sign changes of one channel of interleaved `samples`.
+inline int zero_crossings(const std::vector<float>& samples, int channels, int channel) {
+    int crossings = 0;
+    for (std::size_t i = channels + channel; i < samples.size(); i += channels)
+        if ((samples[i - channels] < 0.0f) != (samples[i] < 0.0f))
+            ++crossings;
+    return crossings;
+}
+
+// Root mean square of one channel of interleaved `samples`.
+inline double rms(const std::vector<float>& samples, int channels, int channel) {
+    double sum = 0.0;
+    std::size_t count = 0;
+    for (std::size_t i = channel; i < samples.size(); i += channels, ++count)
+        sum += static_cast<double>(samples[i]) * samples[i];
+    return count == 0 ? 0.0 : std::sqrt(sum / count);
+}
+
+}  // namespace audio_test
