@@ -148,6 +148,7 @@ TEST(CustomInput, EditingKeys) {
     EXPECT_TRUE(in->OnEvent(Event::End));
     EXPECT_FALSE(in->OnEvent(Event::Custom));
     EXPECT_FALSE(in->OnEvent(Event::Tab));
+    EXPECT_FALSE(in->OnEvent(Event::Character("")));  // nothing to insert
     EXPECT_EQ(field.content, L"a");
     EXPECT_EQ(field.changes, 5);  // moving the cursor never counts as a change
 }

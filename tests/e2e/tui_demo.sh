@@ -27,6 +27,10 @@ e2e_wait_for demo "entered: kick 0.7 #- é中"
 e2e_keys demo Tab Space
 e2e_wait_for demo "│[X] Loud"
 e2e_wait_for demo "toggles: 1"
+# A left click on the box (column 1, row 1) and its release, as the terminal reports them.
+e2e_tmux send-keys -t demo -H 1b 5b 4d 20 22 22 1b 5b 4d 23 22 22
+e2e_wait_for demo "│[ ] Loud"
+e2e_wait_for demo "toggles: 2"
 
 # No key is pressed now: only the ticker thread's posted events redraw.
 start=$(ticks_on_screen demo)
