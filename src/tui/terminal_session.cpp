@@ -7,6 +7,7 @@
 #include <term.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
