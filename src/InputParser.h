@@ -15,7 +15,7 @@ struct InputError {
     std::string message;     // lines separated by "\n"
     int error_position = 0;  // byte offset of the place a parse error names, else 0
 
-    // True when the parse failed.
+    // True when the parse failed. Any thread.
     explicit operator bool() const { return !succeeded; }
 };
 
@@ -54,14 +54,15 @@ struct WorkData {
         tao::pegtl::position location;  // where the name begins
     };
 
-    // Takes the sequencer's lock to copy the part names.
+    // Takes the sequencer's lock to copy the part names. The parsing thread.
     explicit WorkData(InputParser& parser);
 
-    // True when there is a listener and every name is a loaded sample.
+    // True when there is a listener and every name is a loaded sample. The
+    // parsing thread.
     bool phrases_ok() const;
 
     // One pattern per name, in order, created where a sample exists. Throws
-    // tao::pegtl::parse_error at the first name with neither.
+    // tao::pegtl::parse_error at the first name with neither. The parsing thread.
     PatternList phrases_as_patterns() const;
 
     Sequencer* sequencer;
@@ -82,7 +83,8 @@ struct WorkData {
 // Keeps no state between calls.
 class InputParser {
   public:
-    // `listener` may be null: commands that need the application then do nothing.
+    // `listener` may be null: commands that need the application then do
+    // nothing. Any thread.
     InputParser(Sequencer& sequencer, ParseListener* listener);
 
     // Parses and runs one command line. Main thread; never while holding the
