@@ -6,7 +6,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include <picojson.h>
 
 // One step of a pattern.
 struct SequencePatternStep {
@@ -44,6 +47,22 @@ struct SequencerState {
 
 // A new copy of every pattern, same order. Takes no lock: its callers hold it.
 PatternList clone_patterns(const PatternList& patterns);
+
+// Names of the pitch classes, C first.
+inline constexpr std::array<std::string_view, 12> note_names = {"C",  "C#", "D",  "D#", "E",  "F",
+                                                                "F#", "G",  "G#", "A",  "A#", "B"};
+
+// The note of a pitch: 0 is "C3", 7 "G3", -1 "B2". Any thread.
+std::string note_name(int pitch);
+
+// Steps in the step notation, always eight: "#-#7---#-12-". Any thread.
+std::string step_text(const std::array<SequencePatternStep, 8>& steps);
+
+// True when `object` is a JSON object whose member `key` has type T. Any thread.
+template <class T>
+bool key_is(const picojson::value& object, const std::string& key) {
+    return object.is<picojson::object>() && object.contains(key) && object.get(key).is<T>();
+}
 
 // The musical state and its step clock.
 //
@@ -90,6 +109,15 @@ class Sequencer {
         std::lock_guard<std::mutex> lock(patterns_mutex);
         edit(*pattern);
     }
+
+    // The composition as JSON, without the application's "samplePack". Main
+    // thread.
+    picojson::value to_json() const;
+
+    // Replaces patterns, parts and tempo from a composition; false, changing
+    // nothing, when `root` is no object. Always builds new pattern objects.
+    // Main thread, never while holding the lock.
+    bool from_json(const picojson::value& root);
 
     // A consistent copy of one pattern, taken under the lock.
     SequencerPattern read_pattern(const PatternPtr& pattern) const;
