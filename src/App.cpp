@@ -1,7 +1,28 @@
 #include "App.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <optional>
+#include <sstream>
+#include <thread>
 #include <utility>
+
+#include <picojson.h>
+
+#include "custom_input.h"
+#include "scroller.h"
+#include "string_utils.h"
+#include "tui/screen_interactive.h"
 
 // ---------------------------------------------------------------------------
 // Window frames
@@ -82,4 +103,739 @@ tui::Component Window(std::wstring title, tui::Component component, int height) 
         return window | tui::size(tui::HEIGHT, tui::EQUAL, height);
     };
     return tui::Renderer(component, std::move(render));
+}
+
+// ---------------------------------------------------------------------------
+// The application
+// ---------------------------------------------------------------------------
+
+const std::size_t max_output_len = 10;
+
+namespace {
+
+constexpr int kTextWidth = 48;
+
+// Composition and pack names become file names under the base folder: one
+// holding "/" or being ".." would reach outside it.
+bool is_plain_name(const std::string& name) {
+    return name.find('/') == std::string::npos && name != "..";
+}
+
+const wchar_t* const kRefusedName = L"refused: names may not hold \"/\" or \"..\"";
+
+// `path` lies inside `folder` (both compared in normal form).
+bool is_inside(const std::string& folder, const std::string& path) {
+    const std::string prefix = std::filesystem::path(folder + "/").lexically_normal().string();
+    const std::string normal = std::filesystem::path(path).lexically_normal().string();
+    return normal.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Writes `text` to a new file beside `path` and renames it over `path`, so
+// that a failed or interrupted save never destroys the previous file.
+bool replace_file(const std::string& path, const std::string& text, std::string& error) {
+    const auto slash = path.rfind('/');
+    const auto file_start = slash == std::string::npos ? 0 : slash + 1;
+    std::string temporary = path.substr(0, file_start) + "." + path.substr(file_start) + ".XXXXXX";
+    std::vector<char> pattern(temporary.begin(), temporary.end());
+    pattern.push_back('\0');
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    temporary.assign(pattern.data());
+    bool written = ::fchmod(fd, 0644) == 0;
+    for (std::size_t done = 0; written && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        written = n > 0;
+        if (written)
+            done += static_cast<std::size_t>(n);
+    }
+    written = written && ::fsync(fd) == 0;
+    if (!written)
+        error = std::strerror(errno);
+    if (::close(fd) != 0 && written) {
+        written = false;
+        error = std::strerror(errno);
+    }
+    if (written && ::rename(temporary.c_str(), path.c_str()) != 0) {
+        written = false;
+        error = std::strerror(errno);
+    }
+    if (!written)
+        ::unlink(temporary.c_str());
+    return written;
+}
+
+// The whole file, or nullopt when it cannot be opened.
+std::optional<std::string> read_whole_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad())
+        return std::nullopt;
+    return text.str();
+}
+
+bool is_blank(const std::string& text) {
+    return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+}  // namespace
+
+App::App(const std::string& base_folder)
+    : base_folder(base_folder), pack_folder(base_folder + "/samples/default") {
+    audio_engine = std::make_unique<AudioEngine>();
+    sequencer = std::make_unique<Sequencer>();
+    input_parser = std::make_unique<InputParser>(*sequencer, this);
+    tutorial_pager = std::make_unique<Tutorial>();
+    user_lib = std::make_unique<UserLib>(this->base_folder + "/samples");
+    audio_engine->tick_callback = [this](int frames, int sample_rate) {
+        sequencer->tick(frames, sample_rate);
+    };
+    play_option.on_change = [this] { sequencer->playing = play_checked; };
+    record_option.on_change = [this] { toggle_recording(); };
+    try {
+        load_sample_pack("default", false);
+    } catch (...) {
+        // The watcher's handlers point into members that are about to go.
+        user_lib.reset();
+        throw;
+    }
+}
+
+App::~App() {
+    audio_engine->stop();
+    // The watcher's thread runs handlers on the sample map and the sequencer:
+    // it ends before those go.
+    user_lib.reset();
+}
+
+// --- replies to the commands ---
+
+void App::add_words(const std::wstring& title, const std::vector<std::wstring>& words) {
+    std::lock_guard<std::mutex> lock(output_mutex);
+    pending_output.push_back(tui::text(title));
+    std::wstring line;
+    int column = 0;
+    for (const auto& word : words) {
+        const int length = static_cast<int>(word.size());
+        if (column + length + 1 > kTextWidth) {
+            pending_output.push_back(tui::text(line) | tui::bold);
+            line.clear();
+            column = 0;
+        }
+        column += length + 1;
+        line += word + L" ";
+    }
+    if (!line.empty())
+        pending_output.push_back(tui::text(line) | tui::bold);
+}
+
+void App::queue_line(tui::Element line) {
+    std::lock_guard<std::mutex> lock(output_mutex);
+    pending_output.push_back(std::move(line));
+}
+
+void App::queue_lines(const std::vector<std::string>& lines, tui::Decorator style) {
+    std::lock_guard<std::mutex> lock(output_mutex);
+    for (const auto& line : lines)
+        pending_output.push_back(tui::text(tui::to_wstring(line)) | style);
+}
+
+void App::on_sample_pack(const std::string& name) {
+    load_sample_pack(name, true);
+}
+
+void App::on_play(bool play) {
+    play_checked = play;
+    play_option.on_change();
+}
+
+void App::on_record(bool record) {
+    const bool was_recording = audio_engine->is_recording();
+    record_checked = record;
+    if (record != was_recording)
+        record_option.on_change();
+    const std::wstring path = tui::to_wstring(audio_engine->recording_path);
+    if (record) {
+        add_words(audio_engine->is_recording() ? L"started recording..."
+                                               : L"could not start recording to " + path,
+                  {});
+    } else {
+        add_words(was_recording ? L"saved as " + path : L"nothing is being recorded", {});
+    }
+}
+
+void App::toggle_recording() {
+    if (audio_engine->is_recording()) {
+        audio_engine->end_recording();
+        record_checked = false;
+        return;
+    }
+    record_checked =
+        audio_engine->begin_recording(base_folder + "/recording_" + get_file_timestamp() + ".wav");
+}
+
+void App::on_save(const std::string& name) {
+    if (name.empty()) {
+        add_words(L"Files: ", user_lib->get_json_files());
+        return;
+    }
+    if (!is_plain_name(name)) {
+        add_words(kRefusedName, {});
+        return;
+    }
+    picojson::value composition = sequencer->to_json();
+    if (composition.is<picojson::object>()) {
+        composition.get<picojson::object>().insert(
+            {"samplePack", picojson::value(tui::to_string(pack_name))});
+    }
+    const std::string path = base_folder + "/" + name + ".json";
+    std::string error;
+    if (!replace_file(path, composition.serialize(true), error)) {
+        add_words(L"could not save " + tui::to_wstring(path) + L": " + tui::to_wstring(error), {});
+    }
+}
+
+void App::on_load(const std::string& name) {
+    if (name.empty()) {
+        add_words(L"Files: ", user_lib->get_json_files());
+        return;
+    }
+    if (!is_plain_name(name)) {
+        add_words(kRefusedName, {});
+        return;
+    }
+    const std::string path = base_folder + "/" + name + ".json";
+    const auto text = read_whole_file(path);
+    if (!text || is_blank(*text)) {
+        add_words(L"file not found :(", {});
+        return;
+    }
+    // Only a file read to its end is applied: a broken one changes nothing.
+    picojson::value composition;
+    std::string error;
+    const auto end = picojson::parse(composition, text->begin(), text->end(), &error);
+    if (error.empty() && !is_blank(std::string(end, text->end())))
+        error = "text after the end";
+    if (!error.empty()) {
+        add_words(L"could not load " + tui::to_wstring(path) + L": " + tui::to_wstring(error), {});
+        return;
+    }
+    if (!composition.is<picojson::object>()) {
+        add_words(L"file not found :(", {});
+        return;
+    }
+    const auto& root = composition.get<picojson::object>();
+    const auto pack = root.find("samplePack");
+    if (pack != root.end() && pack->second.is<std::string>()) {
+        const std::string& pack_to_use = pack->second.get<std::string>();
+        if (!is_plain_name(pack_to_use)) {
+            add_words(kRefusedName, {});
+            return;
+        }
+        load_sample_pack(pack_to_use, false);
+    }
+    add_words(sequencer->from_json(composition) ? L"file loaded!" : L"file not found :(", {});
+}
+
+void App::on_help(const std::string& topic) {
+    queue_lines(help(topic), tui::color(tui::Color::CyanLight));
+}
+
+void App::on_tutorial() {
+    tutorial_pager->reset();
+    on_tutorial_next();
+}
+
+void App::on_tutorial_next() {
+    queue_lines(tutorial_pager->next(), tui::color(tui::Color::CyanLight));
+}
+
+bool App::on_play_sample(const std::string& name) {
+    std::lock_guard<std::mutex> lock(samples_mutex);
+    const auto found = sample_buffers.find(name);
+    if (found == sample_buffers.end())
+        return false;
+    audio_engine->play(found->second, 1.0f, 0);
+    return true;
+}
+
+bool App::has_sample(const std::string& name) {
+    std::lock_guard<std::mutex> lock(samples_mutex);
+    return sample_buffers.count(name) > 0;
+}
+
+float App::on_get_volume() {
+    return audio_engine->master_volume.load();
+}
+
+void App::on_set_volume(float volume) {
+    audio_engine->master_volume.store(volume);
+}
+
+std::string App::get_sample_listing() {
+    std::lock_guard<std::mutex> lock(samples_mutex);
+    if (sample_names.empty())
+        return "You have no samples loaded.\nVery strange!";
+    std::string listing;
+    int column = 0;
+    for (const auto& name : sample_names) {
+        const int length = static_cast<int>(name.size());
+        if (column + length + 1 > kTextWidth) {
+            listing += "\n";
+            column = 0;
+        }
+        column += length + 1;
+        listing += name + " ";
+    }
+    return listing;
+}
+
+void App::show_accepted_command(const std::wstring& command, const std::string& message) {
+    std::lock_guard<std::mutex> lock(output_mutex);
+    output.push_back(tui::text(L"> " + command));
+    output.insert(output.end(), pending_output.begin(), pending_output.end());
+    pending_output.clear();
+    for (const auto& piece : split(message, "\n")) {
+        output.push_back(tui::text(tui::to_wstring(piece)) | tui::bold);
+    }
+    if (output.size() > max_output_len) {
+        output.erase(output.begin(), output.end() - static_cast<std::ptrdiff_t>(max_output_len));
+    }
+}
+
+std::vector<tui::Element> App::output_lines() {
+    std::lock_guard<std::mutex> lock(output_mutex);
+    return output;
+}
+
+std::vector<tui::Element> App::pending_lines() {
+    std::lock_guard<std::mutex> lock(output_mutex);
+    return pending_output;
+}
+
+// --- packs and sample files ---
+
+void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
+    if (name.empty()) {
+        add_words(L"Sample packs: ", user_lib->get_sample_pack_names());
+        return;
+    }
+    if (!is_plain_name(name)) {
+        add_words(kRefusedName, {});
+        return;
+    }
+    pack_folder = base_folder + "/samples/" + name;
+    pack_name = tui::to_wstring(name);
+    sequencer->clear();
+    std::uint64_t generation;
+    {
+        std::lock_guard<std::mutex> lock(samples_mutex);
+        sample_buffers.clear();
+        sample_names.clear();
+        generation = ++pack_generation;
+    }
+    // Bound before the library moves to the new folder, so that no event of
+    // the new pack falls between the two; the handlers keep to their folder.
+    bind_file_handlers(generation, pack_folder);
+    user_lib->set_active_sample_pack(pack_folder);
+
+    // Decoding takes the time of a switch: spread it over the cores, then add
+    // the samples in the order of their paths.
+    const std::vector<std::string> paths = user_lib->files();
+    std::vector<std::shared_ptr<AudioBuffer>> buffers(paths.size());
+    std::atomic<std::size_t> next{0};
+    auto decode = [&] {
+        for (std::size_t i = next++; i < paths.size(); i = next++) {
+            buffers[i] = audio_engine->load_sample(paths[i]);
+        }
+    };
+    const std::size_t workers =
+        std::min<std::size_t>(paths.size(), std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<std::jthread> pool;
+    for (std::size_t i = 1; i < workers; ++i)
+        pool.emplace_back(decode);
+    decode();
+    pool.clear();
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        update_sample(paths[i], std::move(buffers[i]));
+
+    if (show_readme_lines)
+        show_readme(pack_folder + "/readme.txt");
+}
+
+void App::show_readme(const std::string& path) {
+    std::lock_guard<std::mutex> lock(output_mutex);
+    std::ifstream readme(path);
+    std::string line;
+    while (readme.good() && std::getline(readme, line) && !line.empty()) {
+        pending_output.push_back(tui::text(tui::to_wstring(line)) | tui::bold);
+    }
+}
+
+void App::update_sample(std::string path, std::shared_ptr<AudioBuffer> buffer) {
+    const std::string name = get_extension(path).name;
+    if (!buffer) {
+        sequencer->delete_sample(name);
+        std::lock_guard<std::mutex> lock(samples_mutex);
+        std::erase(sample_names, name);
+        sample_buffers.erase(name);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(samples_mutex);
+    if (!sample_buffers.count(name))
+        sample_names.push_back(name);
+    sample_buffers[name] = std::move(buffer);
+}
+
+bool App::is_current(std::uint64_t generation) {
+    std::lock_guard<std::mutex> lock(samples_mutex);
+    return generation == pack_generation;
+}
+
+void App::update_sample_of(std::uint64_t generation, const std::string& path,
+                           std::shared_ptr<AudioBuffer> buffer) {
+    const std::string name = get_extension(path).name;
+    if (!buffer) {
+        if (!is_current(generation))
+            return;
+        sequencer->delete_sample(name);
+    }
+    std::lock_guard<std::mutex> lock(samples_mutex);
+    if (generation != pack_generation)
+        return;
+    if (!buffer) {
+        std::erase(sample_names, name);
+        sample_buffers.erase(name);
+        return;
+    }
+    if (!sample_buffers.count(name))
+        sample_names.push_back(name);
+    sample_buffers[name] = std::move(buffer);
+}
+
+void App::bind_file_handlers(std::uint64_t generation, const std::string& folder) {
+    auto changed = [this, generation, folder](const std::string& path) {
+        on_sample_file_changed(generation, folder, path);
+    };
+    user_lib->set_file_callbacks(
+        changed,
+        [this, generation, folder](const std::string& path) {
+            on_sample_file_deleted(generation, folder, path);
+        },
+        changed,
+        [this, generation, folder](const std::string& old_path, const std::string& new_path) {
+            on_sample_file_moved(generation, folder, old_path, new_path);
+        });
+}
+
+void App::on_sample_file_changed(std::uint64_t generation, const std::string& folder,
+                                 const std::string& path) {
+    if (!is_inside(folder, path) || !UserLib::accept_file(get_extension(path)))
+        return;
+    auto buffer = audio_engine->load_sample(path);
+    if (!buffer) {
+        // A file still being written decodes a moment later.
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        buffer = audio_engine->load_sample(path);
+    }
+    update_sample_of(generation, path, std::move(buffer));
+}
+
+void App::on_sample_file_deleted(std::uint64_t generation, const std::string& folder,
+                                 const std::string& path) {
+    if (!is_inside(folder, path) || !is_current(generation))
+        return;
+    const std::string name = get_extension(path).name;
+    if (sequencer->get_pattern(name))
+        sequencer->delete_sample(name);
+}
+
+void App::on_sample_file_moved(std::uint64_t generation, const std::string& folder,
+                               const std::string& old_path, const std::string& new_path) {
+    if (!is_inside(folder, new_path) || !is_current(generation))
+        return;
+    const std::string old_name = get_extension(old_path).name;
+    const std::string new_name = get_extension(new_path).name;
+    auto old_pattern = sequencer->get_pattern(old_name);
+    auto new_pattern = sequencer->get_pattern(new_name);
+    std::shared_ptr<AudioBuffer> buffer;
+    if (UserLib::accept_file(get_extension(new_path)))
+        buffer = audio_engine->load_sample(new_path);
+
+    if (!old_pattern) {
+        update_sample_of(generation, new_path, std::move(buffer));
+        return;
+    }
+    if (new_pattern)
+        sequencer->delete_sample(new_name);
+    if (buffer) {
+        update_sample_of(generation, new_path, std::move(buffer));
+    } else {
+        update_sample_of(generation, old_path, nullptr);
+    }
+    if (new_pattern) {
+        sequencer->rename_sample(old_name, new_name);
+    } else {
+        // Only the live instrument takes the new name; the parts keep the old one.
+        sequencer->edit_pattern(old_pattern, [&](SequencerPattern& p) { p.name = new_name; });
+    }
+}
+
+// --- the command field ---
+
+CommandField::CommandField(App& app)
+    : status_style(tui::bgcolor(tui::Color::Default)),
+      command_input(custom_Input(&command_text, "", &command_option)),
+      app(app) {}
+
+void CommandField::on_enter() {
+    const InputError result = app.input_parser->parse(tui::to_string(command_text));
+    if (result) {
+        // The line stays for mending; queued lines wait for the next accepted one.
+        status_text = tui::to_wstring(result.message);
+        status_style = tui::color(tui::Color::Red);
+        return;
+    }
+    app.show_accepted_command(command_text, result.message);
+    history.push_back(command_text);
+    command_text.clear();
+    status_text.clear();
+    status_style = tui::bgcolor(tui::Color::Default);
+    history_index = history.size();
+}
+
+bool CommandField::on_key(const tui::Event& event) {
+    if (event == tui::Event::ArrowUp || event == tui::Event::ArrowDown) {
+        // Positions 0 .. n-1 are the entries, n the empty slot after the newest.
+        const std::size_t n = history.size();
+        history_index = event == tui::Event::ArrowUp ? (history_index + n) % (n + 1)
+                                                     : (history_index + n + 2) % (n + 1);
+        command_text = history_index == n ? std::wstring() : history[history_index];
+        command_option.cursor_position = static_cast<int>(command_text.size());
+        return true;
+    }
+    if (event == tui::Event::Tab) {
+        play_checkbox->TakeFocus();
+        return true;
+    }
+    if (event == tui::Event::TabReverse) {
+        volume_slider->TakeFocus();
+        return true;
+    }
+    return false;  // the command field itself takes it from here
+}
+
+// --- the screen ---
+
+namespace {
+
+tui::Element fixed_width(tui::Element element, int width) {
+    return element | tui::size(tui::WIDTH, tui::EQUAL, width);
+}
+
+// Sends the standard error stream to nowhere while the screen is up: libraries
+// below the audio device and the decoders print notes there, which would
+// scribble over the interface.
+class QuietStandardError {
+  public:
+    QuietStandardError() : saved(::dup(STDERR_FILENO)) {
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved >= 0 && null >= 0)
+            ::dup2(null, STDERR_FILENO);
+        if (null >= 0)
+            ::close(null);
+    }
+    ~QuietStandardError() {
+        if (saved < 0)
+            return;
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+    }
+    QuietStandardError(const QuietStandardError&) = delete;
+    QuietStandardError& operator=(const QuietStandardError&) = delete;
+
+  private:
+    int saved;
+};
+
+}  // namespace
+
+void App::run() {
+    audio_engine->start();
+
+    CommandField field(*this);
+    {
+        std::lock_guard<std::mutex> lock(output_mutex);
+        output.assign(max_output_len, tui::text(L""));
+        output[max_output_len - 2] = tui::text(L"type 'tutorial' for tutorial") | tui::bold;
+        output[max_output_len - 1] = tui::text(L"type 'help' for help") | tui::bold;
+    }
+    field.history_index = 0;
+    play_option.on_change = [this] { sequencer->playing = play_checked; };
+    record_option.on_change = [this] { toggle_recording(); };
+
+    // Right column.
+    auto pack_list = tui::Renderer([this] { return render_pack_list(); });
+    auto sample_list = tui::Renderer([this] { return render_sample_list(); });
+    auto right_column = tui::Container::Vertical({
+        Window(L"Sample Packs", pack_list, -1),
+        Window(L"Samples", tui::Scroller(tui::Container::Vertical({sample_list})), -1),
+    });
+
+    // Left column. Shift-Tab on "Play" and Tab on "Volume" close the focus ring
+    // through the command field.
+    field.play_checkbox = tui::CatchEvent(tui::Checkbox("Play", &play_checked, play_option),
+                                          [&field](const tui::Event& event) {
+                                              if (event != tui::Event::TabReverse)
+                                                  return false;
+                                              field.command_input->TakeFocus();
+                                              return true;
+                                          });
+    auto spacer = tui::Renderer([] { return fixed_width(tui::text(L""), 20); });
+    field.volume_slider =
+        tui::CatchEvent(tui::Slider("Volume", &audio_engine->master_volume, 0.0f, 1.0f, 0.05f),
+                        [&field](const tui::Event& event) {
+                            if (event != tui::Event::Tab)
+                                return false;
+                            field.command_input->TakeFocus();
+                            return true;
+                        });
+    auto settings = tui::Container::Vertical({
+        field.play_checkbox,
+        tui::Checkbox("Record", &record_checked, record_option),
+        tui::Checkbox("Basic", &basic_view),
+        spacer,
+        tui::Slider("BPM   ", &sequencer->bpm, 20, 240, 1),
+        field.volume_slider,
+    });
+    auto part_list = tui::Renderer([this] { return render_part_list(); });
+    auto left_column = tui::Container::Vertical({
+        Window(L"Settings", settings, 8),
+        Window(L"Parts", tui::Scroller(tui::Container::Vertical({part_list})), -1),
+    });
+
+    field.command_option.on_enter = [&field] { field.on_enter(); };
+
+    auto middle_column = tui::Renderer(
+        tui::CatchEvent(field.command_input,
+                        [&field](const tui::Event& event) { return field.on_key(event); }),
+        [this, &field] { return render_main(field); });
+    // The step clock asks for the focus from the audio thread; it is moved
+    // here, on the interface thread, when the posted event arrives.
+    auto root =
+        tui::CatchEvent(tui::Container::Horizontal({left_column, middle_column, right_column}),
+                        [&field](const tui::Event& event) {
+                            if (event == tui::Event::Custom)
+                                field.command_input->TakeFocus();
+                            return false;
+                        });
+
+    auto screen = tui::ScreenInteractive::Fullscreen();
+    sequencer->set_callbacks([&screen](int) { screen.PostEvent(tui::Event::Custom); },
+                             [this](std::shared_ptr<SequencerPattern> pattern, int step) {
+                                 std::lock_guard<std::mutex> lock(samples_mutex);
+                                 const auto found = sample_buffers.find(pattern->name);
+                                 if (found == sample_buffers.end())
+                                     return;
+                                 audio_engine->play(found->second, pattern->volume,
+                                                    pattern->steps[step].pitch);
+                             },
+                             [this](const std::string& name) {
+                                 std::lock_guard<std::mutex> lock(samples_mutex);
+                                 return sample_buffers.count(name) > 0;
+                             });
+    field.command_input->TakeFocus();
+    {
+        QuietStandardError quiet;
+        screen.Loop(root);
+    }
+    // The step callbacks refer to the screen and the field, which go next.
+    audio_engine->stop();
+}
+
+tui::Element App::render_main(CommandField& field) {
+    std::vector<tui::Element> lines;
+    {
+        std::lock_guard<std::mutex> lock(output_mutex);
+        lines = output;
+    }
+    auto output_block = fixed_width(tui::vbox(std::move(lines)), kTextWidth) | tui::hcenter;
+    auto command_block = fixed_width(tui::vbox({
+                                         tui::text(L""),
+                                         tui::text(L"Command:"),
+                                         field.command_input->Render(),
+                                         tui::text(field.status_text) | field.status_style,
+                                         tui::text(L""),
+                                     }),
+                                     kTextWidth) |
+                         tui::hcenter;
+    return custom_window(
+        tui::text(L"Quarn"),
+        tui::vbox({output_block, command_block, render_pattern_grid()}) | tui::xflex);
+}
+
+tui::Element App::render_pattern_grid() {
+    const int name_width = basic_view ? 14 : 30;
+    tui::Elements rows;
+    for (const auto& pattern : sequencer->snapshot_patterns(true)) {
+        const int current = sequencer->current_step();
+        std::wostringstream header;
+        header << (pattern.enabled ? L"> " : L". ") << std::left << std::setw(name_width)
+               << tui::to_wstring(pattern.name) << L" " << std::fixed << std::setprecision(2)
+               << pattern.volume << L" &" << pattern.random;
+        rows.push_back(tui::text(header.str()));
+
+        tui::Elements cells;
+        for (int i = 0; i < 8; ++i) {
+            const auto& step = pattern.steps[i];
+            std::wstring cell;
+            if (basic_view) {
+                cell = step.on ? L" # " : L" - ";
+            } else {
+                cell = step.on ? L" #" + to_tiny_string(step.pitch) : L" -   ";
+            }
+            const bool lit = pattern.enabled && i == current;
+            cells.push_back(tui::text(cell) |
+                            tui::bgcolor(lit ? tui::Color::GrayLight : tui::Color::GrayDark) |
+                            tui::color(tui::Color::White));
+        }
+        rows.push_back(tui::hbox(std::move(cells)));
+    }
+    return tui::vbox(std::move(rows)) | tui::hcenter;
+}
+
+tui::Element App::render_pack_list() {
+    const auto names = user_lib->get_sample_pack_names();
+    tui::Elements rows;
+    for (const auto& name : names)
+        rows.push_back(tui::text((name == pack_name ? L"> " : L"  ") + name));
+    return fixed_width(tui::vbox(std::move(rows)), 20) |
+           tui::size(tui::HEIGHT, tui::EQUAL, static_cast<int>(names.size()));
+}
+
+tui::Element App::render_sample_list() {
+    tui::Elements rows;
+    {
+        std::lock_guard<std::mutex> lock(samples_mutex);
+        for (const auto& name : sample_names)
+            rows.push_back(tui::text(tui::to_wstring(name)));
+    }
+    return fixed_width(tui::vbox(std::move(rows)), 20);
+}
+
+tui::Element App::render_part_list() {
+    tui::Elements rows;
+    for (const auto& name : sequencer->get_state_names()) {
+        rows.push_back(tui::text(tui::to_wstring(name)));
+    }
+    if (rows.empty())
+        rows.push_back(tui::text(L"None"));
+    return fixed_width(tui::vbox(std::move(rows)), 20);
 }

@@ -1,10 +1,21 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "AudioEngine.h"
+#include "Help.h"
+#include "InputParser.h"
+#include "Sequencer.h"
+#include "UserLib.h"
 #include "tui/component.h"
+#include "tui/component_options.h"
 #include "tui/elements.h"
 #include "tui/screen.h"
 
@@ -43,3 +54,147 @@ tui::Element custom_window(tui::Element title, tui::Element content);
 // A height below 0 makes it flexible, otherwise it is exactly `height` rows,
 // frame included.
 tui::Component Window(std::wstring title, tui::Component component, int height);
+
+// ---------------------------------------------------------------------------
+// The application: owns every part of the system and answers the commands
+// that need more than the sequencer.
+// ---------------------------------------------------------------------------
+
+// Lines the output area keeps.
+extern const std::size_t max_output_len;
+
+class CommandField;
+
+class App : public ParseListener {
+  public:
+    // Main thread. Builds the whole system and switches to the pack "default".
+    explicit App(const std::string& base_folder);
+    // Main thread. Stops the audio thread and the watcher's thread before any
+    // member they use goes.
+    virtual ~App();
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    // Main thread. The full-screen interface, until the terminal library ends
+    // its loop (Ctrl-C, SIGTERM, SIGHUP).
+    void run();
+
+    // Main thread.
+    Sequencer& get_sequencer() { return *sequencer; }
+    AudioEngine& get_audio_engine() { return *audio_engine; }
+    InputParser& get_input_parser() { return *input_parser; }
+
+    // The commands' side of the application. Main thread, inside InputParser::parse.
+    void on_sample_pack(const std::string& name) override;
+    void on_play(bool play) override;
+    void on_record(bool record) override;
+    void on_save(const std::string& name) override;
+    void on_load(const std::string& name) override;
+    void on_help(const std::string& topic) override;
+    void on_tutorial() override;
+    void on_tutorial_next() override;
+    bool on_play_sample(const std::string& name) override;
+    bool has_sample(const std::string& name) override;
+    float on_get_volume() override;
+    void on_set_volume(float volume) override;
+    std::string get_sample_listing() override;
+
+    // Queues a plain title line and the words wrapped into bold lines of at
+    // most 48 columns. Any thread.
+    void add_words(const std::wstring& title, const std::vector<std::wstring>& words);
+
+    // Main thread. Makes `name` the active pack (the empty name lists the packs).
+    void load_sample_pack(const std::string& name, bool show_readme);
+
+    // Adds or replaces the sample named after `path`; an empty buffer removes
+    // it and its instruments. Main thread or the watcher's thread.
+    void update_sample(std::string path, std::shared_ptr<AudioBuffer> buffer);
+
+    // Main thread. What an accepted command shows: its echo, the queued lines,
+    // then the pieces of its output text; the area keeps the last lines.
+    void show_accepted_command(const std::wstring& command, const std::string& message);
+
+    // Copies of the output area and of the queued lines. Any thread.
+    std::vector<tui::Element> output_lines();
+    std::vector<tui::Element> pending_lines();
+
+  private:
+    friend class CommandField;
+
+    // Handlers bound to the sample library for one pack switch; the
+    // generation tells a late handler of an earlier pack to stay out.
+    void bind_file_handlers(std::uint64_t generation, const std::string& folder);
+    void on_sample_file_changed(std::uint64_t generation, const std::string& folder,
+                                const std::string& path);
+    void on_sample_file_deleted(std::uint64_t generation, const std::string& folder,
+                                const std::string& path);
+    void on_sample_file_moved(std::uint64_t generation, const std::string& folder,
+                              const std::string& old_path, const std::string& new_path);
+    // update_sample for a handler: does nothing once another pack is active.
+    void update_sample_of(std::uint64_t generation, const std::string& path,
+                          std::shared_ptr<AudioBuffer> buffer);
+    bool is_current(std::uint64_t generation);
+
+    void toggle_recording();
+    void queue_lines(const std::vector<std::string>& lines, tui::Decorator style);
+    void queue_line(tui::Element line);
+    void show_readme(const std::string& path);
+
+    // The interface, built by run() (see App.cpp).
+    tui::Element render_main(CommandField& field);
+    tui::Element render_pattern_grid();
+    tui::Element render_pack_list();
+    tui::Element render_sample_list();
+    tui::Element render_part_list();
+
+    std::unique_ptr<Sequencer> sequencer;
+    std::unique_ptr<AudioEngine> audio_engine;
+    std::unique_ptr<UserLib> user_lib;
+    std::unique_ptr<InputParser> input_parser;
+    std::unique_ptr<Tutorial> tutorial_pager;
+
+    std::mutex samples_mutex;  // guards the three members below
+    std::unordered_map<std::string, std::shared_ptr<AudioBuffer>> sample_buffers;
+    std::vector<std::string> sample_names;  // load order
+    std::uint64_t pack_generation = 0;      // counts pack switches
+
+    std::string base_folder;
+    std::string pack_folder;
+    bool record_checked = false;
+    tui::CheckboxOption record_option;
+    bool play_checked = true;
+    tui::CheckboxOption play_option;
+    bool basic_view = true;
+
+    std::mutex output_mutex;  // guards the two members below; never held with another lock
+    std::vector<tui::Element> output;
+    std::vector<tui::Element> pending_output;
+
+    std::wstring pack_name;  // main thread
+};
+
+// The command field's state and its key handlers; lives as long as the loop of
+// App::run. Main thread.
+class CommandField {
+  public:
+    explicit CommandField(App& app);
+
+    // Return: runs the line; shows its result in the output area, or its
+    // error under the field.
+    void on_enter();
+    // History keys, Tab and Shift-Tab; true when the event was used here.
+    bool on_key(const tui::Event& event);
+
+    std::wstring command_text;
+    std::wstring status_text;
+    tui::Decorator status_style;
+    std::vector<std::wstring> history;
+    std::size_t history_index = 0;
+    tui::InputOption command_option;
+    tui::Component command_input;
+    tui::Component play_checkbox;
+    tui::Component volume_slider;
+
+  private:
+    App& app;
+};

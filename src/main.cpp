@@ -1,6 +1,29 @@
+#include <exception>
 #include <iostream>
+#include <memory>
 
-int main() {
+#include "App.h"
+#include "string_utils.h"
+
+int main(int argc, char** argv) {
     std::cout << "hi!" << std::endl;
+    // The base folder is where the program lies, as it was invoked: "" for a
+    // bare name, which makes every path start at "/".
+    const std::string program = argc > 0 && argv[0] ? argv[0] : "";
+    const std::string base_folder = get_extension(program).directory;
+
+    std::unique_ptr<App> app;
+    try {
+        app = std::make_unique<App>(base_folder);
+    } catch (const std::exception& error) {
+        std::cout << "error: " << error.what() << std::endl;
+        return 1;
+    }
+    try {
+        app->run();
+    } catch (const std::exception& error) {
+        std::cout << "error: " << error.what() << std::endl;
+    }
+    app.reset();
     return 0;
 }
