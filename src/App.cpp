@@ -440,6 +440,8 @@ void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
         sample_buffers.clear();
         sample_names.clear();
         generation = ++pack_generation;
+        pack_loading = true;
+        removed_while_loading.clear();
     }
     // Bound before the library moves to the new folder, so that no event of
     // the new pack falls between the two; the handlers keep to their folder.
@@ -463,11 +465,47 @@ void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
         pool.emplace_back(decode);
     decode();
     pool.clear();
-    for (std::size_t i = 0; i < paths.size(); ++i)
-        update_sample(paths[i], std::move(buffers[i]));
+    install_pack_samples(paths, std::move(buffers));
 
     if (show_readme_lines)
         show_readme(pack_folder + "/readme.txt");
+}
+
+void App::install_pack_samples(const std::vector<std::string>& paths,
+                               std::vector<std::shared_ptr<AudioBuffer>> buffers) {
+    // Of two files with one sample name the later path decides, also when it
+    // does not decode.
+    std::vector<std::string> names;
+    std::unordered_map<std::string, std::shared_ptr<AudioBuffer>> loaded;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const std::string name = get_extension(paths[i]).name;
+        if (!buffers[i]) {
+            if (loaded.erase(name))
+                std::erase(names, name);
+            continue;
+        }
+        if (!loaded.count(name))
+            names.push_back(name);
+        loaded[name] = std::move(buffers[i]);
+    }
+    // The pack's handlers may have run while it was decoding. They saw later
+    // states of their files, so what they stored or removed stands; but the
+    // pack's own files come first, in the order of their paths.
+    std::lock_guard<std::mutex> lock(samples_mutex);
+    std::vector<std::string> order;
+    for (const auto& name : names) {
+        if (removed_while_loading.count(name) && !sample_buffers.count(name))
+            continue;
+        sample_buffers.try_emplace(name, std::move(loaded[name]));
+        order.push_back(name);
+    }
+    for (const auto& name : sample_names) {
+        if (!loaded.count(name))
+            order.push_back(name);
+    }
+    sample_names = std::move(order);
+    pack_loading = false;
+    removed_while_loading.clear();
 }
 
 void App::show_readme(const std::string& path) {
@@ -513,6 +551,8 @@ void App::update_sample_of(std::uint64_t generation, const std::string& path,
     if (!buffer) {
         std::erase(sample_names, name);
         sample_buffers.erase(name);
+        if (pack_loading)
+            removed_while_loading.insert(name);
         return;
     }
     if (!sample_buffers.count(name))

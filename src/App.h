@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "AudioEngine.h"
@@ -134,6 +135,10 @@ class App : public ParseListener {
     void update_sample_of(std::uint64_t generation, const std::string& path,
                           std::shared_ptr<AudioBuffer> buffer);
     bool is_current(std::uint64_t generation);
+    // Adds a switch's decoded files, one buffer per path (null where a file
+    // did not decode), in the order of the paths.
+    void install_pack_samples(const std::vector<std::string>& paths,
+                              std::vector<std::shared_ptr<AudioBuffer>> buffers);
 
     void toggle_recording();
     void queue_lines(const std::vector<std::string>& lines, tui::Decorator style);
@@ -153,10 +158,13 @@ class App : public ParseListener {
     std::unique_ptr<InputParser> input_parser;
     std::unique_ptr<Tutorial> tutorial_pager;
 
-    std::mutex samples_mutex;  // guards the three members below
+    std::mutex samples_mutex;  // guards the five members below
     std::unordered_map<std::string, std::shared_ptr<AudioBuffer>> sample_buffers;
     std::vector<std::string> sample_names;  // load order
     std::uint64_t pack_generation = 0;      // counts pack switches
+    // While a switch decodes its pack: the names its handlers removed meanwhile.
+    bool pack_loading = false;
+    std::unordered_set<std::string> removed_while_loading;
 
     std::string base_folder;
     std::string pack_folder;

@@ -1,0 +1,113 @@
+#include "app_harness.h"
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <sstream>
+
+namespace quarn_test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+tui::Pixel first_cell(const tui::Element& line) {
+    tui::Screen screen(100, 1);
+    tui::Render(screen, line);
+    return screen.PixelAt(0, 0);
+}
+
+}  // namespace
+
+std::string line_text(const tui::Element& line) {
+    line->ComputeRequirement();
+    const int width = line->requirement().min_x;
+    if (width <= 0)
+        return "";
+    tui::Screen screen(width, 1);
+    tui::Render(screen, line);
+    return screen.ToString();
+}
+
+bool is_bold(const tui::Element& line) {
+    return first_cell(line).bold;
+}
+
+tui::Color color_of(const tui::Element& line) {
+    return first_cell(line).foreground_color;
+}
+
+std::vector<std::string> texts(const std::vector<tui::Element>& lines) {
+    std::vector<std::string> result;
+    for (const auto& line : lines)
+        result.push_back(line_text(line));
+    return result;
+}
+
+std::vector<std::string> words_of(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
+void write_wav(const fs::path& path, int frames) {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file)
+        throw std::runtime_error("cannot write " + path.string());
+    std::vector<float> data(static_cast<std::size_t>(frames));
+    for (int i = 0; i < frames; ++i)
+        data[i] = 0.3f * static_cast<float>(std::sin(i * 0.05));
+    sf_writef_float(file, data.data(), frames);
+    sf_close(file);
+}
+
+AppHarness::AppHarness(bool with_packs) : base_(dir.path()) {
+    if (with_packs)
+        fs::copy(binary_dir() / "samples", base_ / "samples", fs::copy_options::recursive);
+    app_ = std::make_unique<App>(base_.string());
+    // Stand-ins for the handlers that App::run installs: instruments only of
+    // loaded samples, and a sounding step plays its sample.
+    App* app = app_.get();
+    sequencer().set_callbacks(
+        nullptr,
+        [app](std::shared_ptr<SequencerPattern> pattern, int) {
+            app->on_play_sample(pattern->name);
+        },
+        [app](const std::string& name) { return app->has_sample(name); });
+    field = std::make_unique<CommandField>(*app_);
+}
+
+AppHarness::AppHarness(const fs::path& base_folder) : base_(base_folder) {
+    app_ = std::make_unique<App>(base_.string());
+    field = std::make_unique<CommandField>(*app_);
+}
+
+AppHarness::~AppHarness() {
+    field.reset();
+    app_.reset();
+}
+
+InputError AppHarness::run(const std::string& line) {
+    return app_->get_input_parser().parse(line);
+}
+
+bool AppHarness::enter(const std::string& line) {
+    field->command_text = tui::to_wstring(line);
+    field->on_enter();
+    return field->command_text.empty();
+}
+
+std::vector<std::string> AppHarness::samples() {
+    const std::string listing = app_->get_sample_listing();
+    if (listing.starts_with("You have no samples loaded."))
+        return {};
+    return words_of(listing);
+}
+
+}  // namespace quarn_test
