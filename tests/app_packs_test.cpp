@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app_harness.h"
+
+using namespace quarn_test;
+using Lines = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+TEST(AppPacks, StartsWithTheDefaultPackInPathOrder) {
+    AppHarness quarn;
+    EXPECT_EQ(quarn.samples(), (Lines{"clap", "hh", "kick", "oh", "percy", "snare"}));
+    EXPECT_TRUE(quarn.pending().empty());  // no readme at start
+
+    // No samples folder at all: nothing loaded, no packs, and commands still work.
+    AppHarness bare(false);
+    EXPECT_TRUE(bare.samples().empty());
+    ASSERT_FALSE(bare.run("use"));
+    EXPECT_EQ(bare.pending(), (Lines{"Sample packs: "}));
+}
+
+TEST(AppPacks, UseShowsTheReadmeUpToItsFirstEmptyLineThenTheSamples) {
+    AppHarness quarn;
+    ASSERT_TRUE(quarn.enter("use drovan"));
+    const auto lines = quarn.app().output_lines();
+    EXPECT_EQ(texts(lines),
+              (Lines{"> use drovan",
+                     "The drovan pack: a dry electronic kit with bass drum (bd), snare (sd),",
+                     "rim shot, cowbell, tom, shaker and a falling zap.",
+                     "bd cowbell rim sd shaker tom zap "}));
+    EXPECT_TRUE(is_bold(lines[1]));
+    EXPECT_TRUE(is_bold(lines[2]));
+
+    fs::create_directories(quarn.pack("mine"));
+    write_wav(quarn.pack("mine") / "one.wav");
+    write_file(quarn.pack("mine") / "readme.txt", "first\nsecond\n\nthird\n");
+    ASSERT_FALSE(quarn.run("use mine"));
+    EXPECT_EQ(quarn.pending(), (Lines{"first", "second"}));
+    EXPECT_EQ(quarn.samples(), (Lines{"one"}));
+}
+
+TEST(AppPacks, UseWithoutANameListsThePacksAndChangesNothing) {
+    AppHarness quarn;
+    ASSERT_FALSE(quarn.run("kick #-"));
+    ASSERT_FALSE(quarn.run("use"));
+    const auto lines = quarn.app().pending_lines();
+    EXPECT_EQ(texts(lines), (Lines{"Sample packs: ", "default drovan "}));
+    EXPECT_FALSE(is_bold(lines[0]));
+    EXPECT_TRUE(is_bold(lines[1]));
+    EXPECT_EQ(quarn.instruments(), (Lines{"kick"}));
+}
+
+TEST(AppPacks, SwitchingClearsInstrumentsAndPartsEvenToTheSamePack) {
+    AppHarness quarn;
+    ASSERT_FALSE(quarn.run("kick #-"));
+    ASSERT_FALSE(quarn.run("hh --#-"));
+    ASSERT_FALSE(quarn.run("=verse"));
+    ASSERT_FALSE(quarn.run("use default"));
+    EXPECT_TRUE(quarn.instruments().empty());
+    EXPECT_TRUE(quarn.sequencer().get_state_names().empty());
+    EXPECT_EQ(quarn.samples(), (Lines{"clap", "hh", "kick", "oh", "percy", "snare"}));
+
+    ASSERT_FALSE(quarn.run("use drovan"));
+    EXPECT_EQ(quarn.samples(), (Lines{"bd", "cowbell", "rim", "sd", "shaker", "tom", "zap"}));
+    EXPECT_TRUE(quarn.run("kick #-"));  // no longer a sample
+    ASSERT_FALSE(quarn.run("bd #-"));
+    EXPECT_EQ(quarn.instruments(), (Lines{"bd"}));
+
+    // A pack that does not exist still switches, to nothing, quietly.
+    const auto queued = quarn.pending().size();
+    ASSERT_FALSE(quarn.run("use nothere"));
+    EXPECT_TRUE(quarn.samples().empty());
+    EXPECT_TRUE(quarn.instruments().empty());
+    EXPECT_EQ(quarn.pending().size(), queued);
+}
+
+TEST(AppPacks, OfTwoFilesWithOneSampleNameTheLaterPathDecides) {
+    AppHarness quarn;
+    // kick.mp3 comes before kick.wav: one sample, in kick's place.
+    fs::copy_file(quarn.pack("default") / "percy.mp3", quarn.pack("default") / "kick.mp3");
+    ASSERT_FALSE(quarn.run("use default"));
+    EXPECT_EQ(quarn.samples(), (Lines{"clap", "hh", "kick", "oh", "percy", "snare"}));
+
+    // A later file that does not decode takes the name's sample away again.
+    write_file(quarn.pack("default") / "kick.wav", "not a sound");
+    ASSERT_FALSE(quarn.run("use default"));
+    EXPECT_EQ(quarn.samples(), (Lines{"clap", "hh", "oh", "percy", "snare"}));
+}
+
+TEST(AppPacks, PackNamesThatLeaveTheSamplesFolderAreRefused) {
+    AppHarness quarn;
+    ASSERT_FALSE(quarn.run("kick #-"));
+    fs::create_directories(quarn.base() / "outside");
+    write_wav(quarn.base() / "outside" / "stray.wav");
+    for (const char* line : {"use ../outside", "use ..", "use default/../drovan"}) {
+        ASSERT_FALSE(quarn.run(line)) << line;
+        EXPECT_EQ(quarn.pending().back(), "refused: names may not hold \"/\" or \"..\"") << line;
+        EXPECT_EQ(quarn.instruments(), (Lines{"kick"})) << line;
+        EXPECT_EQ(quarn.samples(), (Lines{"clap", "hh", "kick", "oh", "percy", "snare"})) << line;
+    }
+}
