@@ -55,3 +55,57 @@ TEST(AppConcurrency, FileEventsDuringASwitchKeepTheSamplesInPathOrder) {
     ASSERT_TRUE(wait_until([&] { return quarn.samples().size() == expected.size(); }, 10s));
     EXPECT_EQ(quarn.samples(), expected);
 }
+
+TEST(AppConcurrency, CommandsFileChangesAndAudioPeriodsRunTogether) {
+    AppHarness quarn;
+    const fs::path pack = quarn.pack("default");
+    std::atomic<bool> running{true};
+
+    // The audio thread: periods as the device would run them, also into a recording.
+    std::jthread audio([&] {
+        std::vector<float> output(2 * 256);
+        while (running) {
+            std::fill(output.begin(), output.end(), 0.0f);
+            quarn.app().get_audio_engine().process_period(output.data(), 256);
+        }
+    });
+    // The file changes: added, rewritten, renamed back and forth, deleted.
+    std::jthread files([&] {
+        for (int round = 0; running && round < 60; ++round) {
+            place_wav(quarn.base() / "a.wav", pack / "extra.wav");
+            fs::rename(pack / "kick.wav", pack / "kick2.wav");
+            fs::rename(pack / "kick2.wav", pack / "kick.wav");
+            write_file(pack / "broken.wav", "x");
+            fs::remove(pack / "extra.wav");
+            fs::remove(pack / "broken.wav");
+            std::this_thread::sleep_for(2ms);
+        }
+    });
+
+    const char* const commands[] = {
+        "kick #-#- &2", "hh 0.6 -#",    "=a",    "snare ---#", "samples", "kick",
+        "volume 0.8",   "record start", ".kick", ">kick",      "a",       "bpm 300",
+        "use default",  "record stop",  "/a",    ". ",         "> "};
+    const auto until = std::chrono::steady_clock::now() + 3s;
+    for (int i = 0; std::chrono::steady_clock::now() < until; ++i) {
+        const std::string line = commands[i % std::size(commands)];
+        quarn.run(line);
+        quarn.app().output_lines();
+        if (i % 7 == 0)
+            quarn.app().show_accepted_command(tui::to_wstring(line), "");
+    }
+    files.join();
+    running = false;
+    audio.join();
+
+    // Once the events have settled the pack is whole again.
+    ASSERT_FALSE(quarn.run("use default"));
+    EXPECT_EQ(quarn.samples(), (Lines{"clap", "hh", "kick", "oh", "percy", "snare"}));
+}
+
+TEST(AppConcurrency, ClosingWhileAHandlerWaitsToRetry) {
+    AppHarness quarn;
+    // The handler sleeps before its second decode; the App goes meanwhile.
+    write_file(quarn.pack("default") / "broken.wav", "x");
+    std::this_thread::sleep_for(50ms);
+}

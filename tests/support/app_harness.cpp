@@ -4,20 +4,11 @@
 
 #include <cmath>
 #include <sstream>
+#include <stdexcept>
 
 namespace quarn_test {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-tui::Pixel first_cell(const tui::Element& line) {
-    tui::Screen screen(100, 1);
-    tui::Render(screen, line);
-    return screen.PixelAt(0, 0);
-}
-
-}  // namespace
 
 std::string line_text(const tui::Element& line) {
     line->ComputeRequirement();
@@ -29,14 +20,6 @@ std::string line_text(const tui::Element& line) {
     return screen.ToString();
 }
 
-bool is_bold(const tui::Element& line) {
-    return first_cell(line).bold;
-}
-
-tui::Color color_of(const tui::Element& line) {
-    return first_cell(line).foreground_color;
-}
-
 std::vector<std::string> texts(const std::vector<tui::Element>& lines) {
     std::vector<std::string> result;
     for (const auto& line : lines)
@@ -44,12 +27,10 @@ std::vector<std::string> texts(const std::vector<tui::Element>& lines) {
     return result;
 }
 
-std::vector<std::string> words_of(const std::string& text) {
-    std::istringstream in(text);
-    std::vector<std::string> words;
-    for (std::string word; in >> word;)
-        words.push_back(word);
-    return words;
+tui::Pixel first_cell(const tui::Element& line) {
+    tui::Screen screen(100, 1);
+    tui::Render(screen, line);
+    return screen.PixelAt(0, 0);
 }
 
 void write_wav(const fs::path& path, int frames) {
@@ -67,10 +48,10 @@ void write_wav(const fs::path& path, int frames) {
     sf_close(file);
 }
 
-AppHarness::AppHarness(bool with_packs) : base_(dir.path()) {
+AppHarness::AppHarness(bool with_packs) {
     if (with_packs)
-        fs::copy(binary_dir() / "samples", base_ / "samples", fs::copy_options::recursive);
-    app_ = std::make_unique<App>(base_.string());
+        fs::copy(binary_dir() / "samples", base() / "samples", fs::copy_options::recursive);
+    app_ = std::make_unique<App>(base().string());
     // Stand-ins for the handlers that App::run installs: instruments only of
     // loaded samples, and a sounding step plays its sample.
     App* app = app_.get();
@@ -83,18 +64,9 @@ AppHarness::AppHarness(bool with_packs) : base_(dir.path()) {
     field = std::make_unique<CommandField>(*app_);
 }
 
-AppHarness::AppHarness(const fs::path& base_folder) : base_(base_folder) {
-    app_ = std::make_unique<App>(base_.string());
-    field = std::make_unique<CommandField>(*app_);
-}
-
 AppHarness::~AppHarness() {
     field.reset();
     app_.reset();
-}
-
-InputError AppHarness::run(const std::string& line) {
-    return app_->get_input_parser().parse(line);
 }
 
 bool AppHarness::enter(const std::string& line) {
@@ -107,7 +79,11 @@ std::vector<std::string> AppHarness::samples() {
     const std::string listing = app_->get_sample_listing();
     if (listing.starts_with("You have no samples loaded."))
         return {};
-    return words_of(listing);
+    std::istringstream in(listing);
+    std::vector<std::string> names;
+    for (std::string name; in >> name;)
+        names.push_back(name);
+    return names;
 }
 
 }  // namespace quarn_test

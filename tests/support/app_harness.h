@@ -12,34 +12,30 @@ namespace quarn_test {
 
 // One line of the output area as the screen shows it, as wide as its text.
 std::string line_text(const tui::Element& line);
-// Style of a line's first cell.
-bool is_bold(const tui::Element& line);
-tui::Color color_of(const tui::Element& line);
 std::vector<std::string> texts(const std::vector<tui::Element>& lines);
-
-// The pieces of a text cut at blanks and line ends.
-std::vector<std::string> words_of(const std::string& text);
+// The style of a line's first cell.
+tui::Pixel first_cell(const tui::Element& line);
 
 // A WAV file of `frames` frames of a quiet tone, 16-bit mono at 44100 Hz.
 void write_wav(const std::filesystem::path& path, int frames = 4410);
 
-// An App on a temporary base folder holding a copy of the generated packs.
-// Test thread only, apart from the App's own threads.
+// An App on a temporary base folder holding a copy of the generated packs
+// (or nothing at all). Test thread only, apart from the App's own threads.
 class AppHarness {
   public:
-    // Without packs the base folder is empty (no "samples" folder at all).
     explicit AppHarness(bool with_packs = true);
-    explicit AppHarness(const std::filesystem::path& base_folder);
     ~AppHarness();
 
     App& app() { return *app_; }
     Sequencer& sequencer() { return app_->get_sequencer(); }
-    const std::filesystem::path& base() const { return base_; }
-    std::filesystem::path pack(const std::string& name) const { return base_ / "samples" / name; }
+    const std::filesystem::path& base() const { return dir.path(); }
+    std::filesystem::path pack(const std::string& name) const {
+        return dir.path() / "samples" / name;
+    }
 
-    // Runs a line as the command field does, without the output area.
-    InputError run(const std::string& line);
-    // Runs a line through the command field's Enter handler; false when it failed.
+    // Runs a line as the command field does, leaving the output area alone.
+    InputError run(const std::string& line) { return app_->get_input_parser().parse(line); }
+    // Runs a line through the command field's Enter handler; true when accepted.
     bool enter(const std::string& line);
 
     // The loaded samples in load order, read from the "samples" reply.
@@ -52,7 +48,6 @@ class AppHarness {
 
   private:
     TempDir dir;
-    std::filesystem::path base_;
     std::unique_ptr<App> app_;
 };
 

@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app_harness.h"
+
+using namespace quarn_test;
+using Lines = std::vector<std::string>;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto kPatience = 10s;
+
+bool holds(const Lines& names, const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// The names a part holds, read by recalling it.
+Lines part_instruments(AppHarness& quarn, const std::string& part) {
+    EXPECT_TRUE(quarn.sequencer().load_state(part));
+    return quarn.instruments();
+}
+
+}  // namespace
+
+TEST(AppFileEvents, AddedFilesAreLoadedAtTheEndAndCanBePlayedAtOnce) {
+    AppHarness quarn;
+    fs::copy_file(quarn.pack("drovan") / "cowbell.wav", quarn.pack("default") / "bell.wav");
+    ASSERT_TRUE(wait_until([&] { return holds(quarn.samples(), "bell"); }, kPatience));
+    EXPECT_EQ(quarn.samples(), (Lines{"clap", "hh", "kick", "oh", "percy", "snare", "bell"}));
+    ASSERT_FALSE(quarn.run("bell #-"));
+    EXPECT_EQ(quarn.instruments(), (Lines{"bell"}));
+
+    // In a sub-folder too, named after the file alone.
+    fs::create_directories(quarn.pack("default") / "more");
+    write_wav(quarn.pack("default") / "more" / "deep.wav");
+    ASSERT_TRUE(wait_until([&] { return holds(quarn.samples(), "deep"); }, kPatience));
+
+    // A recording is no sample; once the marker is in, its event is past too.
+    fs::copy_file(quarn.pack("default") / "kick.wav", quarn.pack("default") / "recording_1.wav");
+    write_wav(quarn.pack("default") / "marker.wav");
+    ASSERT_TRUE(wait_until([&] { return holds(quarn.samples(), "marker"); }, kPatience));
+    EXPECT_FALSE(holds(quarn.samples(), "recording_1"));
+}
+
+TEST(AppFileEvents, DeletedFileDropsItsInstrumentEverywhereButKeepsTheSample) {
+    AppHarness quarn;
+    ASSERT_FALSE(quarn.run("kick #-"));
+    ASSERT_FALSE(quarn.run("hh #"));
+    ASSERT_FALSE(quarn.run("=verse"));
+    fs::remove(quarn.pack("default") / "kick.wav");
+    ASSERT_TRUE(wait_until([&] { return quarn.instruments() == Lines{"hh"}; }, kPatience));
+    EXPECT_EQ(part_instruments(quarn, "verse"), (Lines{"hh"}));
+    EXPECT_TRUE(holds(quarn.samples(), "kick"));
+    EXPECT_TRUE(quarn.app().on_play_sample("kick"));
+    ASSERT_FALSE(quarn.run("kick #"));  // a new instrument of the kept sample
+
+    // Any extension counts: kick.txt takes the instrument kick as well.
+    write_file(quarn.pack("default") / "kick.txt", "x");
+    fs::remove(quarn.pack("default") / "kick.txt");
+    ASSERT_TRUE(wait_until([&] { return quarn.instruments() == Lines{"hh"}; }, kPatience));
+}
+
+TEST(AppFileEvents, RenamedFileMovesItsInstrument) {
+    AppHarness quarn;
+    ASSERT_FALSE(quarn.run("kick 0.5 #-"));
+    ASSERT_FALSE(quarn.run("=verse"));
+    fs::rename(quarn.pack("default") / "kick.wav", quarn.pack("default") / "kick2.wav");
+    ASSERT_TRUE(wait_until([&] { return quarn.instruments() == Lines{"kick2"}; }, kPatience));
+    EXPECT_EQ(quarn.samples(),
+              (Lines{"clap", "hh", "kick", "oh", "percy", "snare", "kick2"}));  // kick stays
+    const auto moved = quarn.sequencer().read_pattern(quarn.sequencer().get_pattern("kick2"));
+    EXPECT_FLOAT_EQ(moved.volume, 0.5f);
+    EXPECT_EQ(part_instruments(quarn, "verse"), (Lines{"kick"}));  // parts keep the old name
+
+    // Renamed to a name that is no sample file: instrument and sample go.
+    ASSERT_FALSE(quarn.run("snare #"));
+    fs::rename(quarn.pack("default") / "snare.wav", quarn.pack("default") / "snare.txt");
+    ASSERT_TRUE(wait_until([&] { return !holds(quarn.samples(), "snare"); }, kPatience));
+    EXPECT_FALSE(holds(quarn.instruments(), "snare"));
+}
+
+TEST(AppFileEvents, FileThatFailsToDecodeTwiceIsRemoved) {
+    AppHarness quarn;
+    ASSERT_FALSE(quarn.run("hh #-"));
+    ASSERT_FALSE(quarn.run("kick #-"));
+    write_file(quarn.pack("default") / "kick.wav", "no longer a sound");
+    ASSERT_TRUE(wait_until([&] { return !holds(quarn.samples(), "kick"); }, kPatience));
+    EXPECT_EQ(quarn.instruments(), (Lines{"hh"}));
+    EXPECT_FALSE(quarn.app().on_play_sample("kick"));
+}
+
+TEST(AppFileEvents, LateHandlerOfThePreviousPackAddsNothingToTheNewOne) {
+    AppHarness quarn;
+    // The handler finds a file it cannot decode and waits before its retry;
+    // the file is whole by then, but another pack is active.
+    write_file(quarn.pack("default") / "late.wav", "not yet");
+    std::this_thread::sleep_for(100ms);
+    write_wav(quarn.base() / "late.wav");
+    fs::rename(quarn.base() / "late.wav", quarn.pack("default") / "late.wav");
+    ASSERT_FALSE(quarn.run("use drovan"));
+    fs::copy_file(quarn.pack("default") / "kick.wav", quarn.pack("default") / "other.wav");
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(quarn.samples(), (Lines{"bd", "cowbell", "rim", "sd", "shaker", "tom", "zap"}));
+}

@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <picojson.h>
+
+#include "app_harness.h"
+
+using namespace quarn_test;
+using Lines = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kRefused = "refused: names may not hold \"/\" or \"..\"";
+
+picojson::value parse_json(const std::string& text) {
+    picojson::value value;
+    const std::string error = picojson::parse(value, text);
+    EXPECT_EQ(error, "");
+    return value;
+}
+
+}  // namespace
+
+TEST(AppSaveLoad, RoundTripKeepsPackInstrumentsAndParts) {
+    AppHarness quarn;
+    ASSERT_TRUE(quarn.enter("save"));  // without a name: the file list
+    EXPECT_EQ(quarn.output(), (Lines{"> save", "Files: "}));
+    ASSERT_FALSE(quarn.run("use drovan"));
+    ASSERT_FALSE(quarn.run("bd 0.5 #-#3 &2"));
+    ASSERT_FALSE(quarn.run("=intro"));
+    ASSERT_FALSE(quarn.run("sd ---#"));
+    ASSERT_FALSE(quarn.run("save song"));
+
+    const auto file = parse_json(read_file(quarn.base() / "song.json"));
+    ASSERT_TRUE(file.is<picojson::object>());
+    EXPECT_EQ(file.get("samplePack").to_str(), "drovan");
+    const std::string saved = quarn.sequencer().to_json().serialize();
+
+    ASSERT_FALSE(quarn.run("use default"));
+    ASSERT_FALSE(quarn.run("kick #"));
+    const auto queued = quarn.pending().size();
+    ASSERT_FALSE(quarn.run("load song"));
+    EXPECT_EQ(quarn.pending().size(), queued + 1);
+    EXPECT_EQ(quarn.pending().back(), "file loaded!");
+    EXPECT_EQ(quarn.samples(), (Lines{"bd", "cowbell", "rim", "sd", "shaker", "tom", "zap"}));
+    EXPECT_EQ(quarn.sequencer().to_json().serialize(), saved);
+    EXPECT_EQ(quarn.sequencer().get_state_names(), (Lines{"intro"}));
+
+    ASSERT_FALSE(quarn.run("save alpha"));
+    ASSERT_TRUE(quarn.enter("load"));
+    EXPECT_EQ(quarn.output().back(), "alpha song ");
+}
+
+TEST(AppSaveLoad, SavingReplacesTheWholeFileAndSaysWhyItFailed) {
+    AppHarness quarn;
+    write_file(quarn.base() / "song.json", std::string(4000, ' ') + "{}");
+    ASSERT_FALSE(quarn.run("save song"));
+    EXPECT_TRUE(parse_json(read_file(quarn.base() / "song.json")).is<picojson::object>());
+    EXPECT_TRUE(quarn.pending().empty());
+
+    // A folder in the way: the rename fails, the folder stays, no temporary file is left.
+    fs::create_directories(quarn.base() / "blocked.json" / "inside");
+    ASSERT_FALSE(quarn.run("save blocked"));
+    const std::string path = (quarn.base() / "blocked.json").string();
+    EXPECT_EQ(quarn.pending(), (Lines{"could not save " + path + ": Is a directory"}));
+    for (const auto& entry : fs::directory_iterator(quarn.base()))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << entry.path();
+
+    AppHarness missing(false);
+    fs::remove_all(missing.base());
+    ASSERT_FALSE(missing.run("save song"));
+    EXPECT_EQ(missing.pending(), (Lines{"could not save " + missing.base().string() +
+                                        "/song.json: No such file or directory"}));
+}
+
+TEST(AppSaveLoad, FilesThatAreNoCompositionChangeNothing) {
+    AppHarness quarn;
+    ASSERT_FALSE(quarn.run("kick #-"));
+    write_file(quarn.base() / "empty.json", "  \n");
+    write_file(quarn.base() / "list.json", "[1, 2]");
+    write_file(quarn.base() / "cut.json", R"({"samplePack": "drovan", "patterns": [)");
+    write_file(quarn.base() / "tail.json", R"({"samplePack": "drovan"} {})");
+    fs::create_directories(quarn.base() / "folder.json");
+    const std::string base = quarn.base().string();
+    const std::pair<const char*, std::string> cases[] = {
+        {"load missing", "file not found :("},
+        {"load empty", "file not found :("},
+        {"load folder", "file not found :("},
+        {"load list", "file not found :("},
+        {"load cut", "could not load " + base + "/cut.json: "},
+        {"load tail", "could not load " + base + "/tail.json: text after the end"},
+        {"load ../song", kRefused},
+        {"load ..", kRefused},
+    };
+    for (const auto& [line, reply] : cases) {
+        ASSERT_FALSE(quarn.run(line)) << line;
+        EXPECT_TRUE(quarn.pending().back().starts_with(reply))
+            << line << ": " << quarn.pending().back();
+        EXPECT_EQ(quarn.instruments(), (Lines{"kick"})) << line;
+        EXPECT_EQ(quarn.samples(), (Lines{"clap", "hh", "kick", "oh", "percy", "snare"})) << line;
+    }
+    ASSERT_FALSE(quarn.run("save ../escape"));
+    EXPECT_EQ(quarn.pending().back(), kRefused);
+    EXPECT_FALSE(fs::exists(quarn.base().parent_path() / "escape.json"));
+}
+
+TEST(AppSaveLoad, TheFilesPackDecidesBeforeItsPatternsAreRead) {
+    AppHarness quarn;
+    const std::string patterns =
+        R"("bpm": 90, "activeInstruments": [{"name": "kick", "patternRaw": "#-", "volume": 1}])";
+    write_file(quarn.base() / "nopack.json", "{" + patterns + "}");
+    write_file(quarn.base() / "listpacks.json", R"({"samplePack": "", )" + patterns + "}");
+    write_file(quarn.base() / "escape.json", R"({"samplePack": "../x", )" + patterns + "}");
+
+    // No pack named: loaded over the current pack.
+    ASSERT_TRUE(quarn.enter("load nopack"));
+    EXPECT_EQ(quarn.output().back(), "file loaded!");
+    EXPECT_EQ(quarn.instruments(), (Lines{"kick"}));
+    EXPECT_EQ(quarn.sequencer().bpm, 90);
+
+    // An empty pack name lists the packs, then loads.
+    ASSERT_TRUE(quarn.enter("use drovan"));
+    ASSERT_TRUE(quarn.enter("load listpacks"));
+    const auto shown = quarn.output();
+    EXPECT_EQ(Lines(shown.end() - 4, shown.end()),
+              (Lines{"> load listpacks", "Sample packs: ", "default drovan ", "file loaded!"}));
+    EXPECT_EQ(quarn.instruments(), (Lines{"kick"}));
+
+    // A pack outside the samples folder: refused, nothing changes.
+    ASSERT_TRUE(quarn.enter("use default"));
+    ASSERT_TRUE(quarn.enter("load escape"));
+    EXPECT_EQ(quarn.output().back(), kRefused);
+    EXPECT_TRUE(quarn.instruments().empty());
+    EXPECT_EQ(quarn.samples().front(), "clap");
+}
