@@ -73,13 +73,19 @@ TEST(AppPacks, SwitchingClearsInstrumentsAndPartsEvenToTheSamePack) {
 
 TEST(AppPacks, OfTwoFilesWithOneSampleNameTheLaterPathDecides) {
     AppHarness quarn;
-    // kick.mp3 comes before kick.wav: one sample, in kick's place.
+    // The files change while another pack is active, and its handlers are
+    // done with them before the switch, which alone decodes them.
+    ASSERT_FALSE(quarn.run("use drovan"));
     fs::copy_file(quarn.pack("default") / "percy.mp3", quarn.pack("default") / "kick.mp3");
+    ASSERT_TRUE(quarn.settle("drovan"));
     ASSERT_FALSE(quarn.run("use default"));
+    // kick.mp3 comes before kick.wav: one sample, in kick's place.
     EXPECT_EQ(quarn.samples(), (Lines{"clap", "hh", "kick", "oh", "percy", "snare"}));
 
     // A later file that does not decode takes the name's sample away again.
+    ASSERT_FALSE(quarn.run("use drovan"));
     write_file(quarn.pack("default") / "kick.wav", "not a sound");
+    ASSERT_TRUE(quarn.settle("drovan"));
     ASSERT_FALSE(quarn.run("use default"));
     EXPECT_EQ(quarn.samples(), (Lines{"clap", "hh", "oh", "percy", "snare"}));
 }

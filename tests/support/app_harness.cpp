@@ -2,6 +2,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <stdexcept>
@@ -73,6 +74,19 @@ bool AppHarness::enter(const std::string& line) {
     field->command_text = tui::to_wstring(line);
     field->on_enter();
     return field->command_text.empty();
+}
+
+bool AppHarness::settle(const std::string& pack) {
+    const std::string marker = "marker" + std::to_string(++markers);
+    fs::path scratch = base() / "marker.wav";
+    write_wav(scratch);
+    fs::rename(scratch, this->pack(pack) / (marker + ".wav"));
+    return wait_until(
+        [&] {
+            const auto names = samples();
+            return std::find(names.begin(), names.end(), marker) != names.end();
+        },
+        std::chrono::seconds(10));
 }
 
 std::vector<std::string> AppHarness::samples() {

@@ -38,6 +38,10 @@ class AppHarness {
     // Runs a line through the command field's Enter handler; true when accepted.
     bool enter(const std::string& line);
 
+    // Waits until the watcher has handled every earlier file event: a new
+    // sample file of the active pack `pack` shows up only after them.
+    bool settle(const std::string& pack);
+
     // The loaded samples in load order, read from the "samples" reply.
     std::vector<std::string> samples();
     std::vector<std::string> instruments() { return sequencer().get_pattern_names(false); }
@@ -49,6 +53,7 @@ class AppHarness {
   private:
     TempDir dir;
     std::unique_ptr<App> app_;
+    int markers = 0;
 };
 
 }  // namespace quarn_test
