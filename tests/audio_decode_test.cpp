@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AudioEngine.h"
@@ -114,4 +116,25 @@ TEST_F(Decoding, ACutOffFileKeepsTheFramesBeforeTheCut) {
     ASSERT_TRUE(buffer);
     EXPECT_EQ(buffer->frame_count, 5000u);
     EXPECT_EQ(samples_of(*buffer), std::vector<float>(samples.begin(), samples.begin() + 5000 * 2));
+}
+
+TEST_F(Decoding, ThreadsMayDecodeAtOnceEvenWhenFilesFail) {
+    // The watcher's thread and a pack switch decode at the same time; failed
+    // opens must not race on the decoding library's error state.
+    quarn_test::write_file(file("broken.wav"), "not a sound file\n");
+    ASSERT_TRUE(write_sound(file("good.wav"), kWav16, 44100, 1, std::vector<float>(4410, 0.25f)));
+    std::vector<std::thread> threads;
+    std::atomic<int> decoded{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20; ++i) {
+                EXPECT_FALSE(engine.load_sample(file("broken.wav")));
+                if (engine.load_sample(file("good.wav")))
+                    ++decoded;
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(decoded.load(), 80);
 }

@@ -4,12 +4,17 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <mutex>
 
 namespace audio {
 
 namespace {
 
 constexpr sf_count_t kBlockFrames = 4096;
+
+// A failed sf_open records its error in libsndfile's one global slot, so two
+// threads opening files at once would race on it.
+std::mutex open_mutex;
 
 // One frame of `channels` samples to stereo.
 void to_stereo(const float* frame, int channels, float& left, float& right) {
@@ -47,7 +52,10 @@ SampleDecoder::~SampleDecoder() = default;
 bool SampleDecoder::open(const std::string& path, std::uint32_t sample_rate) {
     close();
     SF_INFO info{};
-    file_.reset(sf_open(path.c_str(), SFM_READ, &info));
+    {
+        std::lock_guard<std::mutex> lock(open_mutex);
+        file_.reset(sf_open(path.c_str(), SFM_READ, &info));
+    }
     if (!file_ || info.channels < 1 || info.samplerate < 1 || sample_rate < 1) {
         close();
         return false;
