@@ -518,18 +518,12 @@ void App::show_readme(const std::string& path) {
 }
 
 void App::update_sample(std::string path, std::shared_ptr<AudioBuffer> buffer) {
-    const std::string name = get_extension(path).name;
-    if (!buffer) {
-        sequencer->delete_sample(name);
+    std::uint64_t generation;
+    {
         std::lock_guard<std::mutex> lock(samples_mutex);
-        std::erase(sample_names, name);
-        sample_buffers.erase(name);
-        return;
+        generation = pack_generation;
     }
-    std::lock_guard<std::mutex> lock(samples_mutex);
-    if (!sample_buffers.count(name))
-        sample_names.push_back(name);
-    sample_buffers[name] = std::move(buffer);
+    update_sample_of(generation, path, std::move(buffer));
 }
 
 bool App::is_current(std::uint64_t generation) {
