@@ -39,6 +39,8 @@ e2e_tmux() {
 
 e2e_cleanup() {
     e2e_tmux kill-server >/dev/null 2>&1 || true
+    # tmux leaves the socket file of a killed server behind.
+    rm -f "${TMUX_TMPDIR:-/tmp}/tmux-$(id -u)/$E2E_SOCKET"
     rm -rf "$E2E_DIR"
 }
 trap e2e_cleanup EXIT
