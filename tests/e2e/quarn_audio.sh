@@ -1,0 +1,46 @@
+# What Quarn plays: SDL's disk driver writes the device output to a file, and
+# a kick on every step at 150 bpm must sound every 19200 frames at 96000 Hz
+# (96000 * 60 / 150 / 2): each hit within one 256-frame period of a step after
+# the one before, and the last within one period of its place counted from
+# the first, so that no drift hides in the tolerance.
+source "$(dirname "$0")/lib.sh"
+
+probe="$QUARN_BUILD_DIR/audio_probe"
+step_frames=19200
+period_frames=256
+wanted_hits=12
+
+base=$(e2e_base d)
+raw="$base/device.raw"
+e2e_quarn_start d 120 40 SDL_AUDIODRIVER=disk "SDL_DISKAUDIOFILE=$raw"
+e2e_wait_for d "type 'help' for help"
+quarn_accept d "bpm 150"
+quarn_accept d "kick #"
+
+enough_hits() {
+    [ "$("$probe" onsets "$raw" | wc -l)" -ge "$wanted_hits" ]
+}
+e2e_until 20 "fewer than $wanted_hits kicks in the device output" enough_hits
+e2e_keys d C-c
+code=$(e2e_wait_exit d)
+[ "$code" = 0 ] || e2e_fail "Ctrl-C ended Quarn with exit code $code"
+e2e_check_restored d
+e2e_check_sanitizer_logs
+
+"$probe" onsets "$raw" >"$base/onsets"
+report=$(awk -v step="$step_frames" -v period="$period_frames" '
+    NR > 1 {
+        gap = $1 - previous
+        if (gap < step - period || gap > step + period)
+            printf "hit %d is %d frames after the one before\n", NR, gap
+    }
+    NR == 1 { first = $1 }
+    { previous = $1 }
+    END {
+        span = previous - first
+        if (span < (NR - 1) * step - period || span > (NR - 1) * step + period)
+            printf "the last hit is %d frames after the first\n", span
+    }' "$base/onsets")
+[ -z "$report" ] || e2e_fail "the kicks are off the tempo: $report (hits at $(tr '\n' ' ' <"$base/onsets"))"
+
+echo "quarn_audio: all checks passed"

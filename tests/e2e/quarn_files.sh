@@ -1,0 +1,143 @@
+# Quarn and its files, in a real terminal: a composition saved and loaded
+# again, recordings started and stopped by command, by the "Record" box and
+# left open at Ctrl-C, a sample file copied into the running pack, and a pack
+# switch.
+source "$(dirname "$0")/lib.sh"
+
+probe="$QUARN_BUILD_DIR/audio_probe"
+
+output_line_is() {
+    [ "$(quarn_output_line f "$1")" = "$2" ]
+}
+
+expect_reply() {
+    e2e_poll 5 output_line_is 9 "$1" ||
+        e2e_fail "the last output line is \"$(quarn_output_line f 9)\", not \"$1\""
+}
+
+grid_is_empty() {
+    [ -z "$(e2e_cells f grid)" ]
+}
+
+header() {
+    printf '> %-14s %s' "$1" "$2"
+}
+
+recordings() {
+    ls "$base"/recording_*.wav 2>/dev/null || true
+}
+
+recording_count_is() {
+    [ "$(recordings | wc -l)" = "$1" ]
+}
+
+# A closed recording: a valid header whose sizes describe all that follows it.
+expect_closed_recording() {
+    local sizes riff data body
+    sizes=$("$probe" wav "$1") || e2e_fail "$1 has a broken header"
+    read -r riff data body <<<"$(sed 's/[a-z]*=//g' <<<"$sizes")"
+    [ "$data" = "$body" ] && [ "$riff" = $((data + 36)) ] ||
+        e2e_fail "$1: header sizes ($sizes) do not describe the data"
+    [ "$data" -gt 0 ] && [ $((data % 8)) = 0 ] || e2e_fail "$1 holds no whole frames ($sizes)"
+}
+
+size_of() {
+    stat -c %s "$1"
+}
+
+grows() {
+    [ "$(size_of "$1")" -gt "$2" ]
+}
+
+e2e_quarn_start f 140 44
+base=$(e2e_base f)
+e2e_wait_for f "type 'help' for help"
+
+# --- a composition saved, cleared, loaded again ---
+quarn_accept f "kick 0.7 #-"
+quarn_accept f "hh #5"
+quarn_accept f "=verse"
+e2e_wait_for f "│verse"
+quarn_accept f "save song"
+[ -s "$base/song.json" ] || e2e_fail "\"save song\" wrote no song.json in the base folder"
+grep -q '"samplePack": *"default"' "$base/song.json" || e2e_fail "song.json does not name its pack"
+quarn_accept f "save"
+expect_reply "song"
+output_line_is 8 "Files:" || e2e_fail "\"save\" did not list under \"Files: \""
+quarn_accept f "/"
+e2e_until 5 "\"/\" left patterns in the grid" grid_is_empty
+e2e_wait_for f "│None"
+quarn_accept f "load nosuch"
+expect_reply "file not found :("
+quarn_accept f "load song"
+expect_reply "file loaded!"
+e2e_wait_for f "$(header kick '0.70 &0')"
+e2e_wait_for f "$(header hh '1.00 &0')"
+e2e_wait_for f "│verse"
+
+# --- recordings: by command, by the "Record" box, and one left open ---
+quarn_accept f "record start"
+expect_reply "started recording..."
+e2e_wait_for f "[X] Record"
+recording_count_is 1 || e2e_fail "\"record start\" made no single recording: $(recordings)"
+first=$(recordings)
+"$probe" wav "$first" >/dev/null || e2e_fail "an open recording has a broken header"
+size=$(size_of "$first")
+e2e_until 5 "the recording does not grow" grows "$first" "$size"
+size=$(size_of "$first")
+e2e_until 5 "the recording does not grow" grows "$first" "$size"
+quarn_accept f "record stop"
+expected="saved as $first"
+expect_reply "${expected:0:48}"
+e2e_wait_for f "[ ] Record"
+expect_closed_recording "$first"
+size=$(size_of "$first")
+sleep 0.5
+[ "$(size_of "$first")" = "$size" ] || e2e_fail "a stopped recording still grows"
+[ "$("$probe" onsets "$first" | wc -l)" -ge 1 ] || e2e_fail "the recording holds no hit of the kick"
+
+# Recording names have whole seconds: let the second turn before the next one.
+sleep 1.1
+quarn_accept f "."
+e2e_keys f Tab Tab Space
+e2e_wait_for f "[X] Record"
+e2e_until 5 "ticking \"Record\" started no second recording" recording_count_is 2
+second=$(recordings | grep -vxF "$first")
+e2e_keys f Space
+e2e_wait_for f "[ ] Record"
+expect_closed_recording "$second"
+e2e_keys f BTab BTab
+quarn_accept f ">"
+e2e_wait_for f "[X] Play"
+
+# --- a sample file copied into the running pack ---
+cp "$base/samples/default/kick.wav" "$base/samples/default/boom.wav"
+e2e_wait_for f "│boom"
+read -r boom_row _ < <(e2e_cells f find "│boom")
+read -r snare_row _ < <(e2e_cells f find "│snare")
+[ "$boom_row" = $((snare_row + 1)) ] || e2e_fail "the new sample is not listed last"
+quarn_accept f "boom #"
+e2e_wait_for f "$(header boom '1.00 &0')"
+
+# --- a pack switch ---
+quarn_accept f "use drovan"
+expect_reply "bd cowbell rim sd shaker tom zap"
+e2e_wait_for f "│> drovan"
+e2e_wait_for f "│  default"
+e2e_wait_for f "│bd"
+e2e_until 5 "the switch left patterns in the grid" grid_is_empty
+
+# --- Ctrl-C with a recording open completes it ---
+sleep 1.1
+quarn_accept f "record start"
+expect_reply "started recording..."
+last=$(recordings | grep -vxF -e "$first" -e "$second")
+[ -n "$last" ] || e2e_fail "the third recording was not made"
+e2e_keys f C-c
+code=$(e2e_wait_exit f)
+[ "$code" = 0 ] || e2e_fail "Ctrl-C ended Quarn with exit code $code"
+e2e_check_restored f
+expect_closed_recording "$last"
+e2e_check_sanitizer_logs
+
+echo "quarn_files: all checks passed"

@@ -1,0 +1,249 @@
+# Quarn's screen in a real terminal: the opening lines, commands with their
+# echoes and replies, errors under the field, the pattern grid with its lit
+# step, mute, the detailed view, the focus ring of Tab and Shift-Tab, the
+# command history, and Ctrl-C giving the terminal back.
+source "$(dirname "$0")/lib.sh"
+
+cells="$QUARN_BUILD_DIR/screen_cells"
+
+# The 10 lines of the output area, one per line.
+output_lines() {
+    local i
+    for i in $(seq 0 9); do
+        quarn_output_line q "$i"
+    done
+}
+
+output_line_is() {
+    [ "$(quarn_output_line q "$1")" = "$2" ]
+}
+
+# Style of the first LENGTH cells of output line INDEX.
+output_style() {
+    quarn_cells q $(($1 - 11)) style "$2"
+}
+
+has_attribute() {
+    [[ " $1 " == *" $2 "* ]]
+}
+
+# A grid row's header: name padded to WIDTH, then volume and shuffle interval.
+header() {
+    printf '%s %-*s %s' "$1" "$2" "$3" "$4"
+}
+
+# The cells under the grid row header HEADER, as wide as it, trailing blanks cut.
+cells_under() {
+    local screen row col
+    screen=$(e2e_tmux capture-pane -p -e -t q)
+    read -r row col < <(printf '%s\n' "$screen" | "$cells" find "$1") || return 1
+    printf '%s\n' "$screen" | "$cells" text $((row + 1)) "$col" "${#1}"
+}
+
+cells_under_are() {
+    [ "$(cells_under "$1")" = "$2" ]
+}
+
+# "ROW LIT WIDTH" per pattern cell row, top to bottom.
+grid() {
+    e2e_cells q grid
+}
+
+# The lit index of every cell row, one per line.
+lit_steps() {
+    grid | awk '{print $2}'
+}
+
+# Which of the focus ring's controls is drawn as focused.
+focused() {
+    local screen found="" label row col style
+    screen=$(e2e_tmux capture-pane -p -e -t q)
+    for label in "] Play" "] Record" "] Basic" "BPM    [" "Volume ["; do
+        read -r row col < <(printf '%s\n' "$screen" | "$cells" find "$label") || continue
+        style=$(printf '%s\n' "$screen" | "$cells" style "$row" "$col" "${#label}")
+        if has_attribute "$style" reverse; then
+            found="$found${found:+ }$(tr -d '[] ' <<<"$label")"
+        fi
+    done
+    read -r row col < <(printf '%s\n' "$screen" | "$cells" find "Command:")
+    style=$(printf '%s\n' "$screen" | "$cells" style $((row + 1)) "$col" 1)
+    if has_attribute "$style" reverse; then
+        found="$found${found:+ }field"
+    fi
+    echo "$found"
+}
+
+focus_is() {
+    [ "$(focused)" = "$1" ]
+}
+
+expect_focus() {
+    e2e_poll 5 focus_is "$1" || e2e_fail "the focus is on \"$(focused)\", not on $1"
+}
+
+e2e_quarn_start q 140 44
+
+# --- the opening screen ---
+e2e_wait_for q "type 'help' for help"
+e2e_wait_for q "│> default"
+e2e_wait_for q "│snare"
+e2e_wait_for q "│None"
+e2e_wait_for q "[X] Play"
+e2e_wait_for q "[ ] Record"
+e2e_wait_for q "[X] Basic"
+expected=$(printf '\n\n\n\n\n\n\n\n%s\n%s' "type 'tutorial' for tutorial" "type 'help' for help")
+[ "$(output_lines)" = "$expected" ] || e2e_fail "the opening output lines are not 8 empty lines and the two hints"
+for i in 8 9; do
+    line=$(quarn_output_line q "$i")
+    style=$(output_style "$i" "${#line}")
+    has_attribute "$style" bold || e2e_fail "opening line $i is \"$style\", not bold"
+done
+expect_focus field
+
+# --- commands, their echoes and replies ---
+quarn_accept q "kick #"
+quarn_accept q "hh 0.5 -#"
+quarn_accept q "bpm"
+e2e_until 5 "\"bpm\" did not answer 120 after its echo" output_line_is 9 "120"
+output_line_is 8 "> bpm" || e2e_fail "no echo \"> bpm\" above the reply"
+has_attribute "$(output_style 8 5)" bold && e2e_fail "the echo is bold"
+has_attribute "$(output_style 9 3)" bold || e2e_fail "the reply is not bold"
+quarn_accept q "samples"
+e2e_until 5 "\"samples\" did not list the pack's samples" \
+    output_line_is 9 "clap hh kick oh percy snare"
+quarn_accept q "help record"
+e2e_until 5 "the help lines do not follow the echo" output_line_is 5 "> help record"
+for i in 6 7 8 9; do
+    line=$(quarn_output_line q "$i")
+    style=$(output_style "$i" "${#line}")
+    [[ "$style" == "fg=14 "* ]] || e2e_fail "help line $i (\"$line\") is \"$style\", not light cyan"
+done
+output_line_is 9 " -> stop recording" || e2e_fail "the last help line is \"$(quarn_output_line q 9)\""
+
+# --- the grid: a row pair per instrument, one lit step moving down the rows ---
+e2e_wait_for q "$(header '>' 14 kick '1.00 &0')"
+e2e_wait_for q "$(header '>' 14 hh '0.50 &0')"
+cells_under_are "$(header '>' 14 hh '0.50 &0')" " -  #  -  #  -  #  -  #" ||
+    e2e_fail "the hh cells read \"$(cells_under "$(header '>' 14 hh '0.50 &0')")\""
+# True once ROWS enabled rows have shown 4 different lit steps, every
+# capture with one lit step shared by all rows; collects them in $seen.
+lit_moves_in_rows() {
+    local lit
+    lit=$(lit_steps | sort -u)
+    [ "$(grid | wc -l)" = "$1" ] && [ "$(wc -l <<<"$lit")" = 1 ] && [[ "$lit" =~ ^[0-7]$ ]] ||
+        return 1
+    [[ " $seen " == *" $lit "* ]] || seen="$seen $lit"
+    [ "$(wc -w <<<"$seen")" -ge 4 ]
+}
+seen=""
+e2e_until 10 "the lit step did not move through 4 steps, shared by both rows" \
+    lit_moves_in_rows 2
+
+# A muted row: ". " header and no lit cell, while the other row keeps its own.
+quarn_accept q ". kick"
+e2e_wait_for q "$(header '.' 14 kick '1.00 &0')"
+muted_unlit() {
+    local lit
+    lit=$(lit_steps | tr '\n' ' ')
+    [[ "$lit" =~ ^-1\ [0-7]\ $ ]]
+}
+e2e_poll 5 muted_unlit ||
+    e2e_fail "the muted row is lit, or the other is not: $(lit_steps | tr '\n' ' ')"
+quarn_accept q "> kick"
+e2e_wait_for q "$(header '>' 14 kick '1.00 &0')"
+
+# --- failed commands keep their line; only a real error shows, in red ---
+before=$(output_lines)
+quarn_type q "kick @"
+e2e_keys q Enter
+# Keys are handled in order: once the "!" shows, so has the Enter.
+e2e_type q "!"
+e2e_until 5 "a line that matches no command left the field" quarn_field_is q "kick @!"
+[ -z "$(quarn_status q)" ] || e2e_fail "a line that matches no command shows \"$(quarn_status q)\""
+e2e_keys q BSpace BSpace BSpace BSpace BSpace BSpace BSpace
+quarn_type q "nosuch 0.5 #"
+e2e_keys q Enter
+status_is() {
+    [ "$(quarn_status q)" = "$1" ]
+}
+e2e_until 5 "no error under the field" status_is "pattern not found: nosuch"
+style=$(quarn_cells q 2 style 25)
+[[ "$style" == "fg=1 "* ]] || e2e_fail "the error is \"$style\", not red"
+quarn_field_is q "nosuch 0.5 #" || e2e_fail "the failed line left the field"
+[ "$(output_lines)" = "$before" ] || e2e_fail "failed commands changed the output area"
+
+# --- history: ArrowUp and ArrowDown; failed lines are not in it ---
+e2e_keys q Up
+e2e_until 5 "ArrowUp did not recall \"> kick\" over the failed line" quarn_field_is q "> kick"
+e2e_keys q Up
+e2e_until 5 "the second ArrowUp did not recall \". kick\"" quarn_field_is q ". kick"
+e2e_keys q Down
+e2e_until 5 "ArrowDown did not go back to \"> kick\"" quarn_field_is q "> kick"
+e2e_keys q Down
+e2e_until 5 "ArrowDown past the newest did not empty the field" quarn_field_is q ""
+e2e_keys q Down
+e2e_until 5 "ArrowDown from the empty slot did not wrap to the oldest" quarn_field_is q "kick #"
+# The cursor stands after the recalled line: typing appends.
+e2e_type q "-"
+e2e_until 5 "typing after a recall did not append" quarn_field_is q "kick #-"
+e2e_keys q Enter
+e2e_until 5 "the edited recall was not accepted" quarn_field_is q ""
+[ -z "$(quarn_status q)" ] || e2e_fail "an accepted command left the error standing"
+e2e_until 5 "the edited recall did not set the kick's steps" \
+    cells_under_are "$(header '>' 14 kick '1.00 &0')" " #  -  #  -  #  -  #  -"
+e2e_keys q Up
+e2e_until 5 "ArrowUp did not recall the edited line" quarn_field_is q "kick #-"
+e2e_keys q Down
+
+# --- stopped: the lit step stands and the focus stays where Tab puts it ---
+quarn_accept q "."
+e2e_wait_for q "[ ] Play"
+first=$(lit_steps)
+sleep 1
+[ "$(lit_steps)" = "$first" ] || e2e_fail "the lit step moved while stopped"
+
+for control in Play Record Basic BPM Volume field; do
+    e2e_keys q Tab
+    expect_focus "$control"
+done
+for control in Volume BPM Basic Record Play field; do
+    e2e_keys q BTab
+    expect_focus "$control"
+done
+
+# Basic off: pitches in 5-column cells and a 30-column name column; on again.
+quarn_accept q "percy #5 - #-3 -"
+e2e_keys q Tab Tab Tab
+expect_focus Basic
+e2e_keys q Space
+e2e_wait_for q "[ ] Basic"
+e2e_wait_for q "$(header '>' 30 percy '1.00 &0')"
+detailed=" #5   -    #-3  -    #5   -    #-3  -"
+e2e_poll 5 cells_under_are "$(header '>' 30 percy '1.00 &0')" "$detailed" ||
+    e2e_fail "the detailed view shows \"$(cells_under "$(header '>' 30 percy '1.00 &0')")\""
+[ "$(grid | awk '{print $3}' | sort -u)" = 5 ] || e2e_fail "detailed cells are not 5 columns wide"
+e2e_keys q Space
+e2e_wait_for q "[X] Basic"
+e2e_wait_for q "$(header '>' 14 percy '1.00 &0')"
+cells_under_are "$(header '>' 14 percy '1.00 &0')" " #  -  #  -  #  -  #  -" ||
+    e2e_fail "the basic view did not come back"
+[ "$(grid | awk '{print $3}' | sort -u)" = 3 ] || e2e_fail "basic cells are not 3 columns wide"
+# "Play" ticked again: the clock runs, and at its next step it takes the
+# focus back to the field.
+e2e_keys q BTab BTab
+expect_focus Play
+e2e_keys q Space
+e2e_wait_for q "[X] Play"
+e2e_until 5 "the step clock did not give the field the focus back" focus_is field
+seen=""
+e2e_until 10 "the lit step did not move again after \"Play\"" lit_moves_in_rows 3
+
+# --- Ctrl-C ends the program in order ---
+e2e_keys q C-c
+code=$(e2e_wait_exit q)
+[ "$code" = 0 ] || e2e_fail "Ctrl-C ended Quarn with exit code $code"
+e2e_check_restored q
+e2e_wait_for q "hi!"
+e2e_check_sanitizer_logs
+
+echo "quarn_screen: all checks passed"
