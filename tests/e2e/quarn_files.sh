@@ -27,6 +27,10 @@ recordings() {
     ls "$base"/recording_*.wav 2>/dev/null || true
 }
 
+holds_at_least() {
+    [ "$(size_of "$1")" -ge "$2" ]
+}
+
 recording_count_is() {
     [ "$(recordings | wc -l)" = "$1" ]
 }
@@ -84,8 +88,8 @@ first=$(recordings)
 "$probe" wav "$first" >/dev/null || e2e_fail "an open recording has a broken header"
 size=$(size_of "$first")
 e2e_until 5 "the recording does not grow" grows "$first" "$size"
-size=$(size_of "$first")
-e2e_until 5 "the recording does not grow" grows "$first" "$size"
+# A second of sound holds four steps, so the hits are surely in it.
+e2e_until 10 "the recording does not reach one second" holds_at_least "$first" $((44 + 96000 * 8))
 quarn_accept f "record stop"
 expected="saved as $first"
 expect_reply "${expected:0:48}"

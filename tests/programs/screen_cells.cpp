@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "tui/unicode.h"
+
 namespace {
 
 constexpr int kDefault = -1;
@@ -136,28 +138,8 @@ char32_t next_code_point(const std::string& bytes, std::size_t& i) {
 
 std::u32string decode(const std::string& bytes) {
     std::u32string out;
-    for (std::size_t i = 0; i < bytes.size();)
-        out.push_back(next_code_point(bytes, i));
-    return out;
-}
-
-std::string encode(char32_t c) {
-    std::string out;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    for (wchar_t c : tui::to_wstring(bytes))
+        out.push_back(static_cast<char32_t>(c));
     return out;
 }
 
@@ -235,10 +217,10 @@ int text(const std::vector<Row>& rows, int r, int col, int length) {
         text.push_back(cell.glyph);
     while (!text.empty() && text.back() == U' ')
         text.pop_back();
-    std::string out;
+    std::wstring wide;
     for (char32_t c : text)
-        out += encode(c);
-    std::cout << out << '\n';
+        wide.push_back(static_cast<wchar_t>(c));
+    std::cout << tui::to_string(wide) << '\n';
     return 0;
 }
 
