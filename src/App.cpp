@@ -281,15 +281,21 @@ void App::toggle_recording() {
         audio_engine->begin_recording(base_folder + "/recording_" + get_file_timestamp() + ".wav");
 }
 
-void App::on_save(const std::string& name) {
+bool App::composition_name_usable(const std::string& name) {
     if (name.empty()) {
         add_words(L"Files: ", user_lib->get_json_files());
-        return;
+        return false;
     }
     if (!is_plain_name(name)) {
         add_words(kRefusedName, {});
-        return;
+        return false;
     }
+    return true;
+}
+
+void App::on_save(const std::string& name) {
+    if (!composition_name_usable(name))
+        return;
     picojson::value composition = sequencer->to_json();
     if (composition.is<picojson::object>()) {
         composition.get<picojson::object>().insert(
@@ -303,14 +309,8 @@ void App::on_save(const std::string& name) {
 }
 
 void App::on_load(const std::string& name) {
-    if (name.empty()) {
-        add_words(L"Files: ", user_lib->get_json_files());
+    if (!composition_name_usable(name))
         return;
-    }
-    if (!is_plain_name(name)) {
-        add_words(kRefusedName, {});
-        return;
-    }
     const std::string path = base_folder + "/" + name + ".json";
     const auto text = read_whole_file(path);
     if (!text || is_blank(*text)) {

@@ -140,6 +140,9 @@ class App : public ParseListener {
     void install_pack_samples(const std::vector<std::string>& paths,
                               std::vector<std::shared_ptr<AudioBuffer>> buffers);
 
+    // An empty name lists the composition files and a name reaching outside
+    // the base folder is refused; both reply and give false. Main thread.
+    bool composition_name_usable(const std::string& name);
     void toggle_recording();
     void queue_lines(const std::vector<std::string>& lines, tui::Decorator style);
     void queue_line(tui::Element line);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "custom_input.h"
+#include "tui_events.h"
 
 using namespace tui;
 
@@ -38,14 +39,7 @@ struct InputFixture {
     Component column;
 };
 
-Event mouse_event(int x, int y, Mouse::Button button, Mouse::Motion motion) {
-    Mouse mouse;
-    mouse.x = x;
-    mouse.y = y;
-    mouse.button = button;
-    mouse.motion = motion;
-    return Event::FromMouse(mouse);
-}
+using quarn_test::mouse_event;
 
 Event press(int x, int y) {
     return mouse_event(x, y, Mouse::Left, Mouse::Pressed);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "scroller.h"
+#include "tui_events.h"
 
 using namespace tui;
 
@@ -31,14 +32,7 @@ struct ListFixture {
     ScrollerBase* base;
 };
 
-Event mouse_event(int x, int y, Mouse::Button button, Mouse::Motion motion = Mouse::Pressed) {
-    Mouse mouse;
-    mouse.x = x;
-    mouse.y = y;
-    mouse.button = button;
-    mouse.motion = motion;
-    return Event::FromMouse(mouse);
-}
+using quarn_test::mouse_event;
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "tui/component.h"
+#include "tui_events.h"
 
 using namespace tui;
 
@@ -33,12 +34,7 @@ std::string render(const Component& component, int width, int height) {
 
 Event click(int x, int y, Mouse::Button button = Mouse::Left,
             Mouse::Motion motion = Mouse::Pressed) {
-    Mouse mouse;
-    mouse.x = x;
-    mouse.y = y;
-    mouse.button = button;
-    mouse.motion = motion;
-    return Event::FromMouse(mouse);
+    return quarn_test::mouse_event(x, y, button, motion);
 }
 
 }  // namespace
