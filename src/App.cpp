@@ -14,6 +14,7 @@
 #include <iomanip>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 
@@ -23,6 +24,7 @@
 #include "scroller.h"
 #include "string_utils.h"
 #include "tui/screen_interactive.h"
+#include "watch/UniqueFd.h"
 
 // ---------------------------------------------------------------------------
 // Window frames
@@ -169,20 +171,92 @@ bool replace_file(const std::string& path, const std::string& text, std::string&
     return written;
 }
 
-// The whole file, or nullopt when it cannot be opened.
-std::optional<std::string> read_whole_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad())
-        return std::nullopt;
-    return text.str();
-}
-
 bool is_blank(const std::string& text) {
     return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+// Compositions are a few kilobytes; a bound keeps a huge file (or one that
+// never ends) from filling the memory.
+constexpr std::size_t kLargestComposition = 64 * 1024 * 1024;
+
+// The whole text of a regular file. Nothing when it cannot be read or is no
+// regular file (a folder, a FIFO, a device); `error` says why when it is too
+// large to be a composition. Opening never blocks, also on a FIFO.
+std::optional<std::string> read_whole_file(const std::string& path, std::string& error) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    const watch::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    // The name may have been replaced between the two looks.
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    const auto too_large = [&error] {
+        error = "larger than " + std::to_string(kLargestComposition / (1024 * 1024)) + " MB";
+        return std::nullopt;
+    };
+    if (static_cast<std::uintmax_t>(info.st_size) > kLargestComposition)
+        return too_large();
+    std::string text;
+    std::vector<char> chunk(64 * 1024);
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), chunk.data(), chunk.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            return text;
+        // The file may grow while it is read.
+        if (text.size() + static_cast<std::size_t>(n) > kLargestComposition)
+            return too_large();
+        text.append(chunk.data(), static_cast<std::size_t>(n));
+    }
+}
+
+// The parser recurses once per level, into objects without a bound: a file
+// nested deeper than any composition is refused before it is parsed.
+constexpr int kDeepestNesting = 100;
+
+bool nests_deeper_than(const std::string& text, int limit) {
+    int depth = 0;
+    bool in_string = false;
+    bool escaped = false;
+    for (const char c : text) {
+        if (in_string) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                in_string = false;
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '{' || c == '[') {
+            if (++depth > limit)
+                return true;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
+    }
+    return false;
+}
+
+// Parses the whole text as one JSON value; the empty string, or why not.
+std::string parse_composition(const std::string& text, picojson::value& composition) {
+    if (nests_deeper_than(text, kDeepestNesting))
+        return "nested deeper than " + std::to_string(kDeepestNesting) + " levels";
+    std::string error;
+    try {
+        const auto end = picojson::parse(composition, text.begin(), text.end(), &error);
+        if (error.empty() && !is_blank(std::string(end, text.end())))
+            error = "text after the end";
+    } catch (const std::overflow_error&) {
+        // The library's number type holds no infinity.
+        error = "a number out of range";
+    } catch (const std::exception& failure) {
+        error = *failure.what() ? failure.what() : "not readable as JSON";
+    }
+    return error;
 }
 
 }  // namespace
@@ -312,17 +386,16 @@ void App::on_load(const std::string& name) {
     if (!composition_name_usable(name))
         return;
     const std::string path = base_folder + "/" + name + ".json";
-    const auto text = read_whole_file(path);
-    if (!text || is_blank(*text)) {
+    std::string error;
+    const auto text = read_whole_file(path, error);
+    if (error.empty() && (!text || is_blank(*text))) {
         add_words(L"file not found :(", {});
         return;
     }
     // Only a file read to its end is applied: a broken one changes nothing.
     picojson::value composition;
-    std::string error;
-    const auto end = picojson::parse(composition, text->begin(), text->end(), &error);
-    if (error.empty() && !is_blank(std::string(end, text->end())))
-        error = "text after the end";
+    if (error.empty())
+        error = parse_composition(*text, composition);
     if (!error.empty()) {
         add_words(L"could not load " + tui::to_wstring(path) + L": " + tui::to_wstring(error), {});
         return;
