@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -132,11 +133,41 @@ bool is_inside(const std::string& folder, const std::string& path) {
     return normal.compare(0, prefix.size(), prefix) == 0;
 }
 
+// The six characters that mkstemp puts in place of "XXXXXX".
+bool is_temporary_suffix(const std::string& text) {
+    return text.size() == 6 && std::all_of(text.begin(), text.end(),
+                                           [](unsigned char c) { return std::isalnum(c) != 0; });
+}
+
+// Removes what earlier saves of `file` in `folder` left when they were killed
+// before their rename: ".<file>.XXXXXX".
+void remove_stale_temporaries(const std::string& folder, const std::string& file) {
+    const std::string prefix = "." + file + ".";
+    std::error_code failed;
+    for (std::filesystem::directory_iterator entry(folder.empty() ? "/" : folder, failed), end;
+         !failed && entry != end; entry.increment(failed)) {
+        const std::string name = entry->path().filename().string();
+        if (name.starts_with(prefix) && is_temporary_suffix(name.substr(prefix.size())) &&
+            entry->is_regular_file(failed))
+            ::unlink(entry->path().c_str());
+    }
+}
+
+// Makes a rename in `folder` survive a power loss.
+void sync_folder(const std::string& folder) {
+    const watch::UniqueFd fd(
+        ::open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.valid())
+        ::fsync(fd.get());
+}
+
 // Writes `text` to a new file beside `path` and renames it over `path`, so
 // that a failed or interrupted save never destroys the previous file.
 bool replace_file(const std::string& path, const std::string& text, std::string& error) {
     const auto slash = path.rfind('/');
     const auto file_start = slash == std::string::npos ? 0 : slash + 1;
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    remove_stale_temporaries(folder, path.substr(file_start));
     std::string temporary = path.substr(0, file_start) + "." + path.substr(file_start) + ".XXXXXX";
     std::vector<char> pattern(temporary.begin(), temporary.end());
     pattern.push_back('\0');
@@ -168,6 +199,8 @@ bool replace_file(const std::string& path, const std::string& text, std::string&
     }
     if (!written)
         ::unlink(temporary.c_str());
+    else
+        sync_folder(folder);
     return written;
 }
 

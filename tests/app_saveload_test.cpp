@@ -88,6 +88,23 @@ TEST(AppSaveLoad, SavingReplacesTheWholeFileAndSaysWhyItFailed) {
                                         "/song.json: No such file or directory"}));
 }
 
+TEST(AppSaveLoad, ASaveRemovesTheTemporaryFilesThatKilledSavesOfItsNameLeft) {
+    AppHarness quarn;
+    const Lines stale = {".song.json.Ab12cZ", ".song.json.000000"};
+    const Lines kept = {".song.json.Ab12c", ".song.json.Ab12cZ7", ".other.json.Ab12cZ",
+                        "song.json.Ab12cZ"};
+    for (const auto& name : stale)
+        write_file(quarn.base() / name, "{\"half");
+    for (const auto& name : kept)
+        write_file(quarn.base() / name, "mine");
+    ASSERT_FALSE(quarn.run("save song"));
+    for (const auto& name : stale)
+        EXPECT_FALSE(fs::exists(quarn.base() / name)) << name;
+    for (const auto& name : kept)
+        EXPECT_EQ(read_file(quarn.base() / name), "mine") << name;
+    EXPECT_TRUE(parse_json(read_file(quarn.base() / "song.json")).is<picojson::object>());
+}
+
 TEST(AppSaveLoad, FilesThatAreNoCompositionChangeNothing) {
     AppHarness quarn;
     ASSERT_FALSE(quarn.run("kick #-"));
