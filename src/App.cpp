@@ -208,6 +208,19 @@ bool is_blank(const std::string& text) {
     return text.find_first_not_of(" \t\r\n") == std::string::npos;
 }
 
+std::wstring failure_reason(int error) {
+    return tui::to_wstring(std::strerror(error));
+}
+
+// The words of a reply text, for add_words to wrap.
+std::vector<std::wstring> words_of(const std::wstring& text) {
+    std::vector<std::wstring> words;
+    std::wistringstream in(text);
+    for (std::wstring word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
 // Compositions are a few kilobytes; a bound keeps a huge file (or one that
 // never ends) from filling the memory.
 constexpr std::size_t kLargestComposition = 64 * 1024 * 1024;
@@ -370,22 +383,42 @@ void App::on_record(bool record) {
         record_option.on_change();
     const std::wstring path = tui::to_wstring(audio_engine->recording_path);
     if (record) {
-        add_words(audio_engine->is_recording() ? L"started recording..."
-                                               : L"could not start recording to " + path,
-                  {});
-    } else {
-        add_words(was_recording ? L"saved as " + path : L"nothing is being recorded", {});
+        if (audio_engine->is_recording())
+            add_words(L"started recording...", {});
+        else
+            add_words(
+                L"could not start recording:",
+                words_of(path + L": " + failure_reason(audio_engine->last_recording_error())));
+    } else if (!was_recording) {
+        add_words(L"nothing is being recorded", {});
+    } else if (audio_engine->last_recording_error() == 0) {
+        add_words(L"saved as " + path, {});
     }
+    // A failed recording has been reported by the stop itself.
 }
 
 void App::toggle_recording() {
     if (audio_engine->is_recording()) {
         audio_engine->end_recording();
         record_checked = false;
+        if (audio_engine->last_recording_error() != 0) {
+            add_words(L"recording failed:",
+                      words_of(tui::to_wstring(audio_engine->recording_path) + L": " +
+                               failure_reason(audio_engine->last_recording_error()) +
+                               L"; it keeps what was recorded before"));
+        }
         return;
     }
-    record_checked =
-        audio_engine->begin_recording(base_folder + "/recording_" + get_file_timestamp() + ".wav");
+    // Takes begun within one second share the time stamp: a counter tells
+    // them apart. The file is created exclusively, so no take replaces another.
+    constexpr int kMostTakesPerSecond = 1000;
+    const std::string stem = base_folder + "/recording_" + get_file_timestamp();
+    for (int take = 1; take <= kMostTakesPerSecond; ++take) {
+        const std::string suffix = take == 1 ? "" : "-" + std::to_string(take);
+        record_checked = audio_engine->begin_recording(stem + suffix + ".wav");
+        if (record_checked || audio_engine->last_recording_error() != EEXIST)
+            return;
+    }
 }
 
 bool App::composition_name_usable(const std::string& name) {
