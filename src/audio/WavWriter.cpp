@@ -185,19 +185,22 @@ bool WavWriter::write_header() {
     return write_all(reinterpret_cast<const char*>(header.data()), header.size(), nullptr);
 }
 
+void WavWriter::put_field(off_t offset, std::uint32_t value) {
+    unsigned char field[4];
+    put_u32(field, value);
+    const ssize_t n = ::pwrite(fd_, field, sizeof field, offset);
+    if (n != static_cast<ssize_t>(sizeof field))
+        fail(n < 0 ? errno : EIO);
+}
+
 void WavWriter::update_sizes() {
     // The frames go to the file before the sizes that count them, so that the
     // header never claims more than the file holds.
     if (error_ == 0)
         flush();
     const WavSizes sizes = wav_sizes(frames_in_file(), config_.channels);
-    unsigned char field[4];
-    put_u32(field, sizes.riff);
-    if (::pwrite(fd_, field, 4, kRiffSizeOffset) != 4)
-        fail(errno);
-    put_u32(field, sizes.data);
-    if (::pwrite(fd_, field, 4, kDataSizeOffset) != 4)
-        fail(errno);
+    put_field(kRiffSizeOffset, sizes.riff);
+    put_field(kDataSizeOffset, sizes.data);
     frames_since_update_ = 0;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,8 @@ class WavWriter {
     // reached it; false (with error_ set) on failure.
     bool write_all(const char* bytes, std::size_t size, std::uint64_t* counted);
     void update_sizes();
+    // Writes one 32-bit header field in place.
+    void put_field(off_t offset, std::uint32_t value);
     void fail(int error);
     std::uint64_t frames_in_file() const;
     std::uint64_t bytes_per_frame() const;
