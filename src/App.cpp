@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <iomanip>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 
@@ -23,6 +25,7 @@
 #include "scroller.h"
 #include "string_utils.h"
 #include "tui/screen_interactive.h"
+#include "watch/UniqueFd.h"
 
 // ---------------------------------------------------------------------------
 // Window frames
@@ -130,11 +133,41 @@ bool is_inside(const std::string& folder, const std::string& path) {
     return normal.compare(0, prefix.size(), prefix) == 0;
 }
 
+// The six characters that mkstemp puts in place of "XXXXXX".
+bool is_temporary_suffix(const std::string& text) {
+    return text.size() == 6 && std::all_of(text.begin(), text.end(),
+                                           [](unsigned char c) { return std::isalnum(c) != 0; });
+}
+
+// Removes what earlier saves of `file` in `folder` left when they were killed
+// before their rename: ".<file>.XXXXXX".
+void remove_stale_temporaries(const std::string& folder, const std::string& file) {
+    const std::string prefix = "." + file + ".";
+    std::error_code failed;
+    for (std::filesystem::directory_iterator entry(folder.empty() ? "/" : folder, failed), end;
+         !failed && entry != end; entry.increment(failed)) {
+        const std::string name = entry->path().filename().string();
+        if (name.starts_with(prefix) && is_temporary_suffix(name.substr(prefix.size())) &&
+            entry->is_regular_file(failed))
+            ::unlink(entry->path().c_str());
+    }
+}
+
+// Makes a rename in `folder` survive a power loss.
+void sync_folder(const std::string& folder) {
+    const watch::UniqueFd fd(
+        ::open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.valid())
+        ::fsync(fd.get());
+}
+
 // Writes `text` to a new file beside `path` and renames it over `path`, so
 // that a failed or interrupted save never destroys the previous file.
 bool replace_file(const std::string& path, const std::string& text, std::string& error) {
     const auto slash = path.rfind('/');
     const auto file_start = slash == std::string::npos ? 0 : slash + 1;
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    remove_stale_temporaries(folder, path.substr(file_start));
     std::string temporary = path.substr(0, file_start) + "." + path.substr(file_start) + ".XXXXXX";
     std::vector<char> pattern(temporary.begin(), temporary.end());
     pattern.push_back('\0');
@@ -166,23 +199,110 @@ bool replace_file(const std::string& path, const std::string& text, std::string&
     }
     if (!written)
         ::unlink(temporary.c_str());
+    else
+        sync_folder(folder);
     return written;
-}
-
-// The whole file, or nullopt when it cannot be opened.
-std::optional<std::string> read_whole_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad())
-        return std::nullopt;
-    return text.str();
 }
 
 bool is_blank(const std::string& text) {
     return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+std::wstring failure_reason(int error) {
+    return tui::to_wstring(std::strerror(error));
+}
+
+// The words of a reply text, for add_words to wrap.
+std::vector<std::wstring> words_of(const std::wstring& text) {
+    std::vector<std::wstring> words;
+    std::wistringstream in(text);
+    for (std::wstring word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
+// Compositions are a few kilobytes; a bound keeps a huge file (or one that
+// never ends) from filling the memory.
+constexpr std::size_t kLargestComposition = 64 * 1024 * 1024;
+
+// The whole text of a regular file. Nothing when it cannot be read or is no
+// regular file (a folder, a FIFO, a device); `error` says why when it is too
+// large to be a composition. Opening never blocks, also on a FIFO.
+std::optional<std::string> read_whole_file(const std::string& path, std::string& error) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    const watch::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    // The name may have been replaced between the two looks.
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    const auto too_large = [&error] {
+        error = "larger than " + std::to_string(kLargestComposition / (1024 * 1024)) + " MB";
+        return std::nullopt;
+    };
+    if (static_cast<std::uintmax_t>(info.st_size) > kLargestComposition)
+        return too_large();
+    std::string text;
+    std::vector<char> chunk(64 * 1024);
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), chunk.data(), chunk.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            return text;
+        // The file may grow while it is read.
+        if (text.size() + static_cast<std::size_t>(n) > kLargestComposition)
+            return too_large();
+        text.append(chunk.data(), static_cast<std::size_t>(n));
+    }
+}
+
+// The parser recurses once per level, into objects without a bound: a file
+// nested deeper than any composition is refused before it is parsed.
+constexpr int kDeepestNesting = 100;
+
+bool nests_deeper_than(const std::string& text, int limit) {
+    int depth = 0;
+    bool in_string = false;
+    bool escaped = false;
+    for (const char c : text) {
+        if (in_string) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                in_string = false;
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '{' || c == '[') {
+            if (++depth > limit)
+                return true;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
+    }
+    return false;
+}
+
+// Parses the whole text as one JSON value; the empty string, or why not.
+std::string parse_composition(const std::string& text, picojson::value& composition) {
+    if (nests_deeper_than(text, kDeepestNesting))
+        return "nested deeper than " + std::to_string(kDeepestNesting) + " levels";
+    std::string error;
+    try {
+        const auto end = picojson::parse(composition, text.begin(), text.end(), &error);
+        if (error.empty() && !is_blank(std::string(end, text.end())))
+            error = "text after the end";
+    } catch (const std::overflow_error&) {
+        // The library's number type holds no infinity.
+        error = "a number out of range";
+    } catch (const std::exception& failure) {
+        error = *failure.what() ? failure.what() : "not readable as JSON";
+    }
+    return error;
 }
 
 }  // namespace
@@ -263,22 +383,42 @@ void App::on_record(bool record) {
         record_option.on_change();
     const std::wstring path = tui::to_wstring(audio_engine->recording_path);
     if (record) {
-        add_words(audio_engine->is_recording() ? L"started recording..."
-                                               : L"could not start recording to " + path,
-                  {});
-    } else {
-        add_words(was_recording ? L"saved as " + path : L"nothing is being recorded", {});
+        if (audio_engine->is_recording())
+            add_words(L"started recording...", {});
+        else
+            add_words(
+                L"could not start recording:",
+                words_of(path + L": " + failure_reason(audio_engine->last_recording_error())));
+    } else if (!was_recording) {
+        add_words(L"nothing is being recorded", {});
+    } else if (audio_engine->last_recording_error() == 0) {
+        add_words(L"saved as " + path, {});
     }
+    // A failed recording has been reported by the stop itself.
 }
 
 void App::toggle_recording() {
     if (audio_engine->is_recording()) {
         audio_engine->end_recording();
         record_checked = false;
+        if (audio_engine->last_recording_error() != 0) {
+            add_words(L"recording failed:",
+                      words_of(tui::to_wstring(audio_engine->recording_path) + L": " +
+                               failure_reason(audio_engine->last_recording_error()) +
+                               L"; it keeps what was recorded before"));
+        }
         return;
     }
-    record_checked =
-        audio_engine->begin_recording(base_folder + "/recording_" + get_file_timestamp() + ".wav");
+    // Takes begun within one second share the time stamp: a counter tells
+    // them apart. The file is created exclusively, so no take replaces another.
+    constexpr int kMostTakesPerSecond = 1000;
+    const std::string stem = base_folder + "/recording_" + get_file_timestamp();
+    for (int take = 1; take <= kMostTakesPerSecond; ++take) {
+        const std::string suffix = take == 1 ? "" : "-" + std::to_string(take);
+        record_checked = audio_engine->begin_recording(stem + suffix + ".wav");
+        if (record_checked || audio_engine->last_recording_error() != EEXIST)
+            return;
+    }
 }
 
 bool App::composition_name_usable(const std::string& name) {
@@ -312,17 +452,16 @@ void App::on_load(const std::string& name) {
     if (!composition_name_usable(name))
         return;
     const std::string path = base_folder + "/" + name + ".json";
-    const auto text = read_whole_file(path);
-    if (!text || is_blank(*text)) {
+    std::string error;
+    const auto text = read_whole_file(path, error);
+    if (error.empty() && (!text || is_blank(*text))) {
         add_words(L"file not found :(", {});
         return;
     }
     // Only a file read to its end is applied: a broken one changes nothing.
     picojson::value composition;
-    std::string error;
-    const auto end = picojson::parse(composition, text->begin(), text->end(), &error);
-    if (error.empty() && !is_blank(std::string(end, text->end())))
-        error = "text after the end";
+    if (error.empty())
+        error = parse_composition(*text, composition);
     if (!error.empty()) {
         add_words(L"could not load " + tui::to_wstring(path) + L": " + tui::to_wstring(error), {});
         return;

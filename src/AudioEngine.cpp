@@ -134,8 +134,11 @@ bool AudioEngine::begin_recording(const std::string& path) {
     // The file is created before the lock is taken, so the audio thread never
     // waits for the disk on our behalf.
     auto writer = std::make_unique<audio::WavWriter>();
-    if (!writer->open(path, encoder_config))
+    if (!writer->open(path, encoder_config)) {
+        recording_error = writer->error();
         return false;
+    }
+    recording_error = 0;
     std::lock_guard<std::mutex> lock(players_mutex);
     encoder = std::move(writer);
     recording.store(true, std::memory_order_release);
@@ -152,6 +155,8 @@ void AudioEngine::end_recording() {
         recording.store(false, std::memory_order_release);
     }
     finished->close();
+    // The audio thread only notes a failed write; it is told from here.
+    recording_error = finished->error();
 }
 
 std::size_t AudioEngine::player_count() {

@@ -85,10 +85,15 @@ class AudioEngine {
     // stereo at 96 kHz; null when it cannot be decoded or holds no frames.
     std::shared_ptr<AudioBuffer> load_sample(std::string path) const;
     // Main thread. Completes an open recording, then starts writing the mix to
-    // a new WAV file at `path`; false when the file cannot be created.
+    // a new WAV file at `path`; false when the file cannot be created (one
+    // that exists is never replaced).
     bool begin_recording(const std::string& path);
     // Main thread. Completes the open recording, if any.
     void end_recording();
+    // Main thread. Why the last recording failed, as an errno value: it could
+    // not be created (EEXIST: the name is taken), or a write to it failed
+    // (the file then holds what was written before); 0 when it went well.
+    int last_recording_error() const { return recording_error; }
     // Any thread, no lock.
     bool is_recording() const { return recording.load(std::memory_order_acquire); }
 
@@ -114,6 +119,7 @@ class AudioEngine {
     audio::PlaybackDevice device;
     audio::EncoderConfig encoder_config;
     std::unique_ptr<audio::WavWriter> encoder;  // set while recording
+    int recording_error = 0;                    // main thread only
     bool device_started = false;                // main thread only
     std::atomic<bool> recording{false};
     std::mutex players_mutex;  // guards `players`, `encoder` and `recording`

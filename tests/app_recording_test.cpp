@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app_harness.h"
+#include "string_utils.h"
 
 using namespace quarn_test;
 using Lines = std::vector<std::string>;
@@ -21,6 +24,51 @@ std::vector<fs::path> recordings_in(const fs::path& folder) {
     }
     return found;
 }
+
+// The words that add_words wrapped under the last line `title`, joined
+// without the blanks, which are the wrapping's.
+std::string words_under(const Lines& lines, const std::string& title) {
+    std::string words;
+    for (auto line = lines.rbegin(); line != lines.rend() && *line != title; ++line)
+        words = *line + words;
+    std::erase(words, ' ');
+    return words;
+}
+
+std::string without_blanks(std::string text) {
+    std::erase(text, ' ');
+    return text;
+}
+
+// A tmpfs of `bytes` over `folder`, in a mount namespace of this process's
+// own, so that it goes with the process. Needs the right to mount (root).
+class SmallDisk {
+  public:
+    SmallDisk(const fs::path& folder, const std::string& bytes) : folder_(folder) {
+        mounted_ = ::unshare(CLONE_NEWNS) == 0 &&
+                   ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                   ::mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + bytes).c_str()) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_)
+            ::umount2(folder_.c_str(), MNT_DETACH);
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool mounted() const { return mounted_; }
+
+    // Fills the disk up to `room` bytes (pages) free.
+    void fill(const std::string& name, std::uintmax_t room) {
+        const fs::path filler = folder_ / name;
+        write_file(filler, "");
+        const auto free_now = fs::space(folder_).available;
+        write_file(filler, std::string(free_now > room ? free_now - room : 0, 'x'));
+    }
+
+  private:
+    fs::path folder_;
+    bool mounted_ = false;
+};
 
 void run_periods(AudioEngine& engine, int count) {
     std::vector<float> output(2 * 256);
@@ -64,11 +112,68 @@ TEST(AppRecording, StartThatCannotOpenItsFileSaysSo) {
     fs::remove_all(quarn.base());
     ASSERT_FALSE(quarn.run("record start"));
     EXPECT_FALSE(quarn.app().get_audio_engine().is_recording());
-    const std::string reply = quarn.pending().back();
-    EXPECT_TRUE(
-        reply.starts_with("could not start recording to " + quarn.base().string() + "/recording_"))
-        << reply;
-    EXPECT_TRUE(reply.ends_with(".wav")) << reply;
+    const std::string reply = words_under(quarn.pending(), "could not start recording:");
+    EXPECT_TRUE(reply.starts_with(quarn.base().string() + "/recording_")) << reply;
+    EXPECT_TRUE(reply.ends_with(without_blanks(".wav: No such file or directory"))) << reply;
     ASSERT_FALSE(quarn.run("record stop"));
     EXPECT_EQ(quarn.pending().back(), "nothing is being recorded");
+}
+
+TEST(AppRecording, TakesBegunWithinOneSecondGetFilesOfTheirOwn) {
+    AppHarness quarn(false);
+    // Until the three commands ran within one second.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        for (const auto& file : recordings_in(quarn.base()))
+            fs::remove(file);
+        const std::string stem = (quarn.base() / ("recording_" + get_file_timestamp())).string();
+        write_file(stem + ".wav", "an earlier take");
+        ASSERT_FALSE(quarn.run("record start"));
+        ASSERT_FALSE(quarn.run("record stop"));
+        ASSERT_FALSE(quarn.run("record start"));
+        ASSERT_FALSE(quarn.run("record stop"));
+        if (quarn.base() / ("recording_" + get_file_timestamp()) != stem)
+            continue;
+        EXPECT_EQ(read_file(stem + ".wav"), "an earlier take");
+        EXPECT_EQ(read_file(stem + "-2.wav").size(), 44u);
+        EXPECT_EQ(quarn.pending().back(), "saved as " + stem + "-3.wav");
+        EXPECT_EQ(recordings_in(quarn.base()).size(), 3u);
+        return;
+    }
+    FAIL() << "never three commands within one second";
+}
+
+TEST(AppRecording, ARecordingOnAFullDiskSaysItFailed) {
+    AppHarness quarn(false);
+    SmallDisk disk(quarn.base(), "64k");
+    if (!disk.mounted())
+        GTEST_SKIP() << "no right to mount a tmpfs here";
+    auto& engine = quarn.app().get_audio_engine();
+
+    // No room even for the header: no recording, and no file.
+    disk.fill("filler", 0);
+    ASSERT_FALSE(quarn.run("record start"));
+    EXPECT_FALSE(engine.is_recording());
+    EXPECT_TRUE(words_under(quarn.pending(), "could not start recording:")
+                    .ends_with(without_blanks(".wav: No space left on device")))
+        << quarn.pending().back();
+    EXPECT_TRUE(recordings_in(quarn.base()).empty());
+
+    // Room for a moment of sound: the take keeps it, and the stop says it failed.
+    disk.fill("filler", 8192);
+    ASSERT_FALSE(quarn.run("record start"));
+    ASSERT_TRUE(engine.is_recording());
+    run_periods(engine, 100);
+    ASSERT_FALSE(quarn.run("record stop"));
+    const auto files = recordings_in(quarn.base());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(words_under(quarn.pending(), "recording failed:"),
+              without_blanks(files[0].string() +
+                             ": No space left on device; it keeps what was recorded before"));
+    const std::string file = read_file(files[0]);
+    ASSERT_GE(file.size(), 44u);
+    const auto data_size = static_cast<unsigned char>(file[40]) |
+                           static_cast<unsigned char>(file[41]) << 8 |
+                           static_cast<unsigned char>(file[42]) << 16;
+    EXPECT_EQ(static_cast<std::size_t>(data_size), file.size() - 44);
+    EXPECT_GT(file.size(), 44u);
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -21,6 +22,27 @@ picojson::value parse_json(const std::string& text) {
     const std::string error = picojson::parse(value, text);
     EXPECT_EQ(error, "");
     return value;
+}
+
+std::string without_blanks(std::string text) {
+    std::erase(text, ' ');
+    return text;
+}
+
+// `line` gives `reply` (its start, however the reply is wrapped into lines)
+// and leaves the instrument kick and the default pack as they were.
+void expect_unchanged(AppHarness& quarn, const std::string& line, const std::string& reply) {
+    const std::size_t queued = quarn.pending().size();
+    ASSERT_FALSE(quarn.run(line)) << line;
+    std::string replied;
+    const Lines pending = quarn.pending();
+    for (auto text = pending.begin() + static_cast<std::ptrdiff_t>(queued); text != pending.end();
+         ++text)
+        replied += *text;
+    EXPECT_TRUE(without_blanks(replied).starts_with(without_blanks(reply)))
+        << line << ": " << replied;
+    EXPECT_EQ(quarn.instruments(), (Lines{"kick"})) << line;
+    EXPECT_EQ(quarn.samples(), (Lines{"clap", "hh", "kick", "oh", "percy", "snare"})) << line;
 }
 
 }  // namespace
@@ -77,6 +99,23 @@ TEST(AppSaveLoad, SavingReplacesTheWholeFileAndSaysWhyItFailed) {
                                         "/song.json: No such file or directory"}));
 }
 
+TEST(AppSaveLoad, ASaveRemovesTheTemporaryFilesThatKilledSavesOfItsNameLeft) {
+    AppHarness quarn;
+    const Lines stale = {".song.json.Ab12cZ", ".song.json.000000"};
+    const Lines kept = {".song.json.Ab12c", ".song.json.Ab12cZ7", ".other.json.Ab12cZ",
+                        "song.json.Ab12cZ"};
+    for (const auto& name : stale)
+        write_file(quarn.base() / name, "{\"half");
+    for (const auto& name : kept)
+        write_file(quarn.base() / name, "mine");
+    ASSERT_FALSE(quarn.run("save song"));
+    for (const auto& name : stale)
+        EXPECT_FALSE(fs::exists(quarn.base() / name)) << name;
+    for (const auto& name : kept)
+        EXPECT_EQ(read_file(quarn.base() / name), "mine") << name;
+    EXPECT_TRUE(parse_json(read_file(quarn.base() / "song.json")).is<picojson::object>());
+}
+
 TEST(AppSaveLoad, FilesThatAreNoCompositionChangeNothing) {
     AppHarness quarn;
     ASSERT_FALSE(quarn.run("kick #-"));
@@ -96,16 +135,56 @@ TEST(AppSaveLoad, FilesThatAreNoCompositionChangeNothing) {
         {"load ../song", kRefused},
         {"load ..", kRefused},
     };
-    for (const auto& [line, reply] : cases) {
-        ASSERT_FALSE(quarn.run(line)) << line;
-        EXPECT_TRUE(quarn.pending().back().starts_with(reply))
-            << line << ": " << quarn.pending().back();
-        EXPECT_EQ(quarn.instruments(), (Lines{"kick"})) << line;
-        EXPECT_EQ(quarn.samples(), (Lines{"clap", "hh", "kick", "oh", "percy", "snare"})) << line;
-    }
+    for (const auto& [line, reply] : cases)
+        expect_unchanged(quarn, line, reply);
     ASSERT_FALSE(quarn.run("save ../escape"));
     EXPECT_EQ(quarn.pending().back(), kRefused);
     EXPECT_FALSE(fs::exists(quarn.base().parent_path() / "escape.json"));
+}
+
+TEST(AppSaveLoad, ADeeplyNestedFileIsRefusedBeforeItIsParsed) {
+    AppHarness quarn;
+    ASSERT_FALSE(quarn.run("kick #-"));
+    std::string nested = R"({"samplePack": "drovan", "a": )";
+    for (int i = 0; i < 100000; ++i)
+        nested += R"({"a": )";
+    write_file(quarn.base() / "nested.json", nested);
+    expect_unchanged(
+        quarn, "load nested",
+        "could not load " + quarn.base().string() + "/nested.json: nested deeper than 100 levels");
+
+    // Brackets inside strings are no nesting.
+    const std::string brackets(200, '{');
+    write_file(quarn.base() / "strings.json",
+               R"({"bpm": 90, "name": "\")" + brackets + R"(", "x": [")" + brackets + R"("]})");
+    ASSERT_FALSE(quarn.run("load strings"));
+    EXPECT_EQ(quarn.pending().back(), "file loaded!");
+    EXPECT_EQ(quarn.sequencer().bpm, 90);
+}
+
+TEST(AppSaveLoad, ANumberBeyondTheDoubleRangeIsAMalformedFile) {
+    AppHarness quarn;
+    ASSERT_FALSE(quarn.run("kick #-"));
+    write_file(quarn.base() / "huge.json", R"({"samplePack": "drovan", "bpm": 1e400})");
+    expect_unchanged(
+        quarn, "load huge",
+        "could not load " + quarn.base().string() + "/huge.json: a number out of range");
+}
+
+TEST(AppSaveLoad, OnlyRegularFilesOfASaneSizeAreRead) {
+    AppHarness quarn;
+    ASSERT_FALSE(quarn.run("kick #-"));
+    // A FIFO with no writer: opening it for reading the usual way waits forever.
+    ASSERT_EQ(::mkfifo((quarn.base() / "fifo.json").c_str(), 0644), 0);
+    // A file that never ends.
+    fs::create_symlink("/dev/zero", quarn.base() / "zero.json");
+    // Sparse: 64 MB and one byte, no space taken.
+    write_file(quarn.base() / "large.json", "{");
+    fs::resize_file(quarn.base() / "large.json", 64 * 1024 * 1024 + 1);
+    expect_unchanged(quarn, "load fifo", "file not found :(");
+    expect_unchanged(quarn, "load zero", "file not found :(");
+    expect_unchanged(quarn, "load large",
+                     "could not load " + quarn.base().string() + "/large.json: larger than 64 MB");
 }
 
 TEST(AppSaveLoad, TheFilesPackDecidesBeforeItsPatternsAreRead) {

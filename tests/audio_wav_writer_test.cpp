@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,6 +21,38 @@ namespace {
 std::vector<unsigned char> bytes_of(const std::string& text) {
     return {text.begin(), text.end()};
 }
+
+std::uint32_t u32_at(const std::string& file, std::size_t offset) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | static_cast<unsigned char>(file[offset + i]);
+    return value;
+}
+
+// While it lives, writes of this process past `bytes` into any file fail
+// (EFBIG), as on a full disk; the signal that would end the process is ignored.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &before_);
+        old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = before_;
+        limit.rlim_cur = bytes;
+        ok_ = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &before_);
+        std::signal(SIGXFSZ, old_handler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool ok() const { return ok_; }
+
+  private:
+    rlimit before_{};
+    void (*old_handler_)(int) = SIG_DFL;
+    bool ok_ = false;
+};
 
 }  // namespace
 
@@ -98,4 +134,61 @@ TEST(WavWriter, ReportsAFileThatCannotBeCreated) {
     const float frame[2] = {0.0f, 0.0f};
     EXPECT_EQ(writer.write(frame, 1), 0u);
     writer.close();
+}
+
+TEST(WavWriter, AFailedWriteEndsTheTakeWithAHeaderTrueToWhatTheFileHolds) {
+    quarn_test::TempDir dir;
+    const auto path = (dir.path() / "full.wav").string();
+    std::vector<float> everything;
+    {
+        // Room for the header, 1000 frames and 3 bytes of the next one.
+        const FileSizeLimit full(44 + 1000 * 8 + 3);
+        ASSERT_TRUE(full.ok());
+        WavWriter writer;
+        ASSERT_TRUE(writer.open(path, EncoderConfig{}));
+        std::vector<float> period(256 * 2);
+        bool failed = false;
+        for (int p = 0; p < 100; ++p) {
+            for (std::size_t i = 0; i < period.size(); ++i)
+                period[i] = static_cast<float>(p * 1000 + static_cast<int>(i));
+            everything.insert(everything.end(), period.begin(), period.end());
+            const bool written = writer.write(period.data(), 256) == 256;
+            // Once a write has failed, nothing more is written.
+            EXPECT_FALSE(failed && written) << p;
+            failed = failed || !written;
+        }
+        EXPECT_TRUE(failed);
+        EXPECT_EQ(writer.error(), EFBIG);
+        writer.close();
+        EXPECT_EQ(writer.error(), EFBIG);
+    }
+    const std::string file = quarn_test::read_file(path);
+    ASSERT_EQ(file.size(), 44u + 1000u * 8u);
+    EXPECT_EQ(u32_at(file, 40), 1000u * 8u);
+    EXPECT_EQ(u32_at(file, 4), 36u + 1000u * 8u);
+    const auto sound = audio_test::read_sound(path);
+    ASSERT_EQ(sound.samples.size(), 2000u);
+    EXPECT_TRUE(std::equal(sound.samples.begin(), sound.samples.end(), everything.begin()));
+}
+
+TEST(WavWriter, AHeaderThatDoesNotFitLeavesNoFile) {
+    quarn_test::TempDir dir;
+    const auto path = dir.path() / "full.wav";
+    const FileSizeLimit full(20);
+    ASSERT_TRUE(full.ok());
+    WavWriter writer;
+    EXPECT_FALSE(writer.open(path.string(), EncoderConfig{}));
+    EXPECT_EQ(writer.error(), EFBIG);
+    EXPECT_FALSE(writer.is_open());
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST(WavWriter, NeverReplacesAFileThatExists) {
+    quarn_test::TempDir dir;
+    const auto path = dir.path() / "take.wav";
+    quarn_test::write_file(path, "an earlier take");
+    WavWriter writer;
+    EXPECT_FALSE(writer.open(path.string(), EncoderConfig{}));
+    EXPECT_EQ(writer.error(), EEXIST);
+    EXPECT_EQ(quarn_test::read_file(path), "an earlier take");
 }

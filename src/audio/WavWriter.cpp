@@ -1,7 +1,12 @@
 #include "audio/WavWriter.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -9,9 +14,10 @@ namespace audio {
 
 namespace {
 
+constexpr std::size_t kHeaderBytes = 44;
 constexpr std::uint64_t kHeaderBytesAfterRiffSize = 36;
-constexpr long kRiffSizeOffset = 4;
-constexpr long kDataSizeOffset = 40;
+constexpr off_t kRiffSizeOffset = 4;
+constexpr off_t kDataSizeOffset = 40;
 constexpr std::uint16_t kFormatIeeeFloat = 3;
 constexpr std::size_t kFileBufferBytes = 64 * 1024;
 
@@ -49,46 +55,119 @@ WavWriter::~WavWriter() {
 
 bool WavWriter::open(const std::string& path, const EncoderConfig& config) {
     close();
-    if (config.channels < 1 || config.sample_rate < 1)
+    error_ = 0;
+    if (config.channels < 1 || config.sample_rate < 1) {
+        error_ = EINVAL;
         return false;
-    file_.reset(std::fopen(path.c_str(), "wb"));
-    if (!file_)
+    }
+    // Exclusive: two takes never share a file, whatever else runs.
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd_ < 0) {
+        error_ = errno;
         return false;
-    file_buffer_.resize(kFileBufferBytes);
-    std::setvbuf(file_.get(), file_buffer_.data(), _IOFBF, file_buffer_.size());
+    }
     config_ = config;
-    frames_written_ = 0;
+    buffer_.resize(kFileBufferBytes);
+    buffered_ = 0;
+    bytes_in_file_ = 0;
     frames_since_update_ = 0;
-    write_header();
-    std::fflush(file_.get());
+    if (!write_header()) {
+        // Not even the header fits: no recording, and no empty file of ours.
+        ::close(fd_);
+        fd_ = -1;
+        ::unlink(path.c_str());
+        return false;
+    }
     return true;
 }
 
 std::uint64_t WavWriter::write(const float* frames, std::uint64_t frame_count) {
-    if (!file_ || frames == nullptr || frame_count == 0)
+    if (fd_ < 0 || error_ != 0 || frames == nullptr || frame_count == 0)
         return 0;
     static_assert(sizeof(float) == 4 && std::endian::native == std::endian::little,
                   "frames go to the file as they lie in memory");
-    const std::size_t written = std::fwrite(frames, sizeof(float) * config_.channels,
-                                            static_cast<std::size_t>(frame_count), file_.get());
-    frames_written_ += written;
-    frames_since_update_ += written;
-    if (frames_since_update_ >= config_.sample_rate)
+    const char* bytes = reinterpret_cast<const char*>(frames);
+    std::uint64_t left = frame_count * sizeof(float) * static_cast<std::uint64_t>(config_.channels);
+    while (left > 0) {
+        const std::size_t room = buffer_.size() - buffered_;
+        const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(room, left));
+        std::memcpy(buffer_.data() + buffered_, bytes, part);
+        buffered_ += part;
+        bytes += part;
+        left -= part;
+        if (buffered_ == buffer_.size() && !flush())
+            return 0;
+    }
+    frames_since_update_ += frame_count;
+    if (frames_since_update_ >= config_.sample_rate) {
         update_sizes();
-    return written;
+        if (error_ != 0)
+            return 0;
+    }
+    return frame_count;
 }
 
 void WavWriter::close() {
-    if (!file_)
+    if (fd_ < 0)
         return;
+    if (error_ == 0) {
+        flush();
+    } else {
+        // A frame cut off by the failed write goes: the data holds whole frames.
+        const std::uint64_t whole = frames_in_file() * bytes_per_frame();
+        if (::ftruncate(fd_, static_cast<off_t>(kHeaderBytes + whole)) != 0)
+            fail(errno);
+    }
     update_sizes();
-    file_.reset();
+    if (::close(fd_) != 0 && error_ == 0)
+        error_ = errno;
+    fd_ = -1;
 }
 
-void WavWriter::write_header() {
+std::uint64_t WavWriter::frames_written() const {
+    return (bytes_in_file_ + buffered_) / bytes_per_frame();
+}
+
+std::uint64_t WavWriter::frames_in_file() const {
+    return bytes_in_file_ / bytes_per_frame();
+}
+
+std::uint64_t WavWriter::bytes_per_frame() const {
+    return sizeof(float) * static_cast<std::uint64_t>(config_.channels);
+}
+
+void WavWriter::fail(int error) {
+    if (error_ == 0)
+        error_ = error;
+}
+
+bool WavWriter::write_all(const char* bytes, std::size_t size, std::uint64_t* counted) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd_, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            fail(n < 0 ? errno : ENOSPC);
+            return false;
+        }
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+        if (counted != nullptr)
+            *counted += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+bool WavWriter::flush() {
+    const bool written = write_all(buffer_.data(), buffered_, &bytes_in_file_);
+    buffered_ = 0;
+    return written;
+}
+
+bool WavWriter::write_header() {
     const auto channels = static_cast<std::uint16_t>(config_.channels);
     const std::uint16_t block_align = static_cast<std::uint16_t>(sizeof(float) * channels);
-    std::array<unsigned char, 44> header{};
+    std::array<unsigned char, kHeaderBytes> header{};
     std::memcpy(&header[0], "RIFF", 4);
     std::memcpy(&header[8], "WAVE", 4);
     std::memcpy(&header[12], "fmt ", 4);
@@ -103,23 +182,25 @@ void WavWriter::write_header() {
     const WavSizes sizes = wav_sizes(0, config_.channels);
     put_u32(&header[4], sizes.riff);
     put_u32(&header[40], sizes.data);
-    std::fwrite(header.data(), 1, header.size(), file_.get());
+    return write_all(reinterpret_cast<const char*>(header.data()), header.size(), nullptr);
+}
+
+void WavWriter::put_field(off_t offset, std::uint32_t value) {
+    unsigned char field[4];
+    put_u32(field, value);
+    const ssize_t n = ::pwrite(fd_, field, sizeof field, offset);
+    if (n != static_cast<ssize_t>(sizeof field))
+        fail(n < 0 ? errno : EIO);
 }
 
 void WavWriter::update_sizes() {
     // The frames go to the file before the sizes that count them, so that the
     // header never claims more than the file holds.
-    std::fflush(file_.get());
-    const WavSizes sizes = wav_sizes(frames_written_, config_.channels);
-    unsigned char field[4];
-    put_u32(field, sizes.riff);
-    std::fseek(file_.get(), kRiffSizeOffset, SEEK_SET);
-    std::fwrite(field, 1, 4, file_.get());
-    put_u32(field, sizes.data);
-    std::fseek(file_.get(), kDataSizeOffset, SEEK_SET);
-    std::fwrite(field, 1, 4, file_.get());
-    std::fseek(file_.get(), 0, SEEK_END);
-    std::fflush(file_.get());
+    if (error_ == 0)
+        flush();
+    const WavSizes sizes = wav_sizes(frames_in_file(), config_.channels);
+    put_field(kRiffSizeOffset, sizes.riff);
+    put_field(kDataSizeOffset, sizes.data);
     frames_since_update_ = 0;
 }
 

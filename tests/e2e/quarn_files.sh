@@ -1,7 +1,7 @@
 # Quarn and its files, in a real terminal: a composition saved and loaded
-# again, recordings started and stopped by command, by the "Record" box and
-# left open at Ctrl-C, a sample file copied into the running pack, and a pack
-# switch.
+# again, files that are no composition refused, recordings started and
+# stopped by command (two within a second), by the "Record" box and left open
+# at Ctrl-C, a sample file copied into the running pack, and a pack switch.
 source "$(dirname "$0")/lib.sh"
 
 probe="$QUARN_BUILD_DIR/audio_probe"
@@ -13,6 +13,13 @@ output_line_is() {
 expect_reply() {
     e2e_poll 5 output_line_is 9 "$1" ||
         e2e_fail "the last output line is \"$(quarn_output_line f 9)\", not \"$1\""
+}
+
+# The reply's first line, as far as the output area shows it.
+reply_starts_with() {
+    local line
+    line=$(quarn_output_line f 9)
+    [ -n "$line" ] && { [[ "$1" == "$line"* ]] || [[ "$line" == "$1"* ]]; }
 }
 
 grid_is_empty() {
@@ -79,6 +86,20 @@ e2e_wait_for f "$(header kick '0.70 &0')"
 e2e_wait_for f "$(header hh '1.00 &0')"
 e2e_wait_for f "│verse"
 
+# --- files that are no composition: answered, and nothing changes ---
+awk 'BEGIN { for (i = 0; i < 100000; i++) printf "{\"a\":" }' >"$base/nested.json"
+echo '{"samplePack": "drovan", "bpm": 1e400}' >"$base/huge.json"
+mkfifo "$base/fifo.json"
+for name in nested huge; do
+    quarn_accept f "load $name"
+    e2e_poll 5 reply_starts_with "could not load $base/$name.json" ||
+        e2e_fail "\"load $name\" answered \"$(quarn_output_line f 9)\""
+done
+quarn_accept f "load fifo"
+expect_reply "file not found :("
+e2e_wait_for f "$(header hh '1.00 &0')"
+e2e_wait_for f "│> default"
+
 # --- recordings: by command, by the "Record" box, and one left open ---
 quarn_accept f "record start"
 expect_reply "started recording..."
@@ -100,8 +121,6 @@ sleep 0.5
 [ "$(size_of "$first")" = "$size" ] || e2e_fail "a stopped recording still grows"
 [ "$("$probe" onsets "$first" | wc -l)" -ge 1 ] || e2e_fail "the recording holds no hit of the kick"
 
-# Recording names have whole seconds: let the second turn before the next one.
-sleep 1.1
 quarn_accept f "."
 e2e_keys f Tab Tab Space
 e2e_wait_for f "[X] Record"
@@ -113,6 +132,17 @@ expect_closed_recording "$second"
 e2e_keys f BTab BTab
 quarn_accept f ">"
 e2e_wait_for f "[X] Play"
+
+# Two takes begun within one second (names have whole seconds): a file each.
+earlier=$(recordings)
+quarn_accept f "record start"
+quarn_accept f "record stop"
+quarn_accept f "record start"
+quarn_accept f "record stop"
+e2e_until 5 "two quick takes did not leave two more files: $(recordings)" recording_count_is 4
+for take in $(recordings | grep -vxF "$earlier"); do
+    expect_closed_recording "$take"
+done
 
 # --- a sample file copied into the running pack ---
 cp "$base/samples/default/kick.wav" "$base/samples/default/boom.wav"
@@ -132,10 +162,10 @@ e2e_wait_for f "│bd"
 e2e_until 5 "the switch left patterns in the grid" grid_is_empty
 
 # --- Ctrl-C with a recording open completes it ---
-sleep 1.1
+earlier=$(recordings)
 quarn_accept f "record start"
 expect_reply "started recording..."
-last=$(recordings | grep -vxF -e "$first" -e "$second")
+last=$(recordings | grep -vxF "$earlier")
 [ -n "$last" ] || e2e_fail "the third recording was not made"
 e2e_keys f C-c
 code=$(e2e_wait_exit f)
