@@ -8,7 +8,7 @@
 #include "audio/Format.h"
 
 struct sf_private_tag;
-struct SRC_STATE_tag;
+struct soxr;
 
 namespace audio {
 
@@ -20,7 +20,7 @@ inline constexpr std::uint64_t kMaxDecodedFrames = 30ull * 60 * kSampleRate;
 // float frames at `sample_rate`: a mono file gives two equal channels; of more
 // than two channels the first two are left and right and the others are
 // shared by both sides, each side averaged. Other rates are converted with
-// libsamplerate. Only regular files are opened, and never in a way that can
+// libsoxr at its high quality. Only regular files are opened, and never in a way that can
 // wait (a FIFO named like a sample is refused at once).
 //
 // Threads: one thread at a time; any thread (it shares nothing).
@@ -49,7 +49,7 @@ class SampleDecoder {
         void operator()(sf_private_tag* file) const;
     };
     struct ConverterDeleter {
-        void operator()(SRC_STATE_tag* state) const;
+        void operator()(soxr* converter) const;
     };
 
     // Reads the next block of the file into `stereo_`; false at its end.
@@ -59,7 +59,7 @@ class SampleDecoder {
 
     int descriptor_ = -1;  // the file libsndfile reads; closed after `file_`
     std::unique_ptr<sf_private_tag, FileCloser> file_;
-    std::unique_ptr<SRC_STATE_tag, ConverterDeleter> converter_;  // null at equal rates
+    std::unique_ptr<soxr, ConverterDeleter> converter_;  // null at equal rates
     int file_channels_ = 0;
     double ratio_ = 1.0;
     std::uint64_t declared_frames_ = 0;
