@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr std::uint64_t kReadFrames = 4096;
 // Players appended before the list first has to grow, so that appends on the
 // audio thread rarely allocate more than the player itself.
 constexpr std::size_t kReservedPlayers = 1024;
@@ -101,30 +100,19 @@ void AudioEngine::play(std::shared_ptr<AudioBuffer> buffer, float volume, int se
 }
 
 std::shared_ptr<AudioBuffer> AudioEngine::load_sample(std::string path) const {
-    audio::SampleDecoder decoder;
-    if (!decoder.open(path))
+    // A sound too large for the memory left gives null like any file that
+    // does not decode; the caller goes on with its other files.
+    try {
+        audio::DecodedSound sound = audio::decode_file(path);
+        if (!sound.samples)
+            return nullptr;
+        auto sample =
+            std::make_shared<AudioBuffer>(sound.samples.get(), sound.frames, audio::kChannels);
+        sound.samples.release();  // now owned by the buffer
+        return sample;
+    } catch (const std::bad_alloc&) {
         return nullptr;
-    std::vector<float> read_buffer(kReadFrames * audio::kChannels);
-    std::vector<std::vector<float>> chunks;
-    std::uint64_t total_frames = 0;
-    // Only an empty read ends the sound; a short one may come before its end.
-    while (const std::uint64_t frames = decoder.read(read_buffer.data(), kReadFrames)) {
-        chunks.emplace_back(read_buffer.begin(), read_buffer.begin() + frames * audio::kChannels);
-        total_frames += frames;
     }
-    decoder.close();
-    if (total_frames == 0)
-        return nullptr;
-
-    auto data = std::make_unique_for_overwrite<float[]>(total_frames * audio::kChannels);
-    float* next = data.get();
-    for (auto& chunk : chunks) {
-        next = std::copy(chunk.begin(), chunk.end(), next);
-        std::vector<float>().swap(chunk);
-    }
-    auto sample = std::make_shared<AudioBuffer>(data.get(), total_frames, audio::kChannels);
-    data.release();  // now owned by the buffer
-    return sample;
 }
 
 bool AudioEngine::begin_recording(const std::string& path) {

@@ -82,7 +82,8 @@ class AudioEngine {
     // built before the lock is taken and sounds from the next mix on.
     void play(std::shared_ptr<AudioBuffer> buffer, float volume, int semitones);
     // Any thread; touches no member. Decodes a whole WAV or MP3 file to
-    // stereo at 96 kHz; null when it cannot be decoded or holds no frames.
+    // stereo at 96 kHz; null when it is not a regular file, cannot be
+    // decoded, holds no frames or would pass 30 minutes.
     std::shared_ptr<AudioBuffer> load_sample(std::string path) const;
     // Main thread. Completes an open recording, then starts writing the mix to
     // a new WAV file at `path`; false when the file cannot be created (one

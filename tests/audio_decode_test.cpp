@@ -1,7 +1,13 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +23,7 @@ namespace {
 constexpr int kWavFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
 constexpr int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 constexpr int kMp3 = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+constexpr int kFlac = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
 
 std::vector<float> samples_of(const AudioBuffer& buffer) {
     return {buffer.sample_data, buffer.sample_data + buffer.frame_count * buffer.channel_count};
@@ -27,6 +34,29 @@ std::vector<float> counting_frames(std::size_t frames) {
     for (std::size_t i = 0; i < samples.size(); ++i)
         samples[i] = static_cast<float>(i % 1000) / 1000.0f - 0.5f;
     return samples;
+}
+
+// The 44-byte header of a PCM WAV file whose data chunk holds `data_bytes`.
+std::string wav_header(int channels, std::uint32_t rate, int bits, std::uint32_t data_bytes) {
+    std::string header;
+    auto number = [&](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            header += static_cast<char>((value >> (8 * i)) & 0xff);
+    };
+    const std::uint32_t block = static_cast<std::uint32_t>(channels * bits / 8);
+    header += "RIFF";
+    number(36 + data_bytes, 4);
+    header += "WAVEfmt ";
+    number(16, 4);
+    number(1, 2);  // PCM
+    number(static_cast<std::uint32_t>(channels), 2);
+    number(rate, 4);
+    number(rate * block, 4);
+    number(block, 2);
+    number(static_cast<std::uint32_t>(bits), 2);
+    header += "data";
+    number(data_bytes, 4);
+    return header;
 }
 
 class Decoding : public ::testing::Test {
@@ -116,6 +146,57 @@ TEST_F(Decoding, ACutOffFileKeepsTheFramesBeforeTheCut) {
     ASSERT_TRUE(buffer);
     EXPECT_EQ(buffer->frame_count, 5000u);
     EXPECT_EQ(samples_of(*buffer), std::vector<float>(samples.begin(), samples.begin() + 5000 * 2));
+}
+
+TEST_F(Decoding, AFileEndingBeforeItsDeclaredLengthGivesTheFramesItHolds) {
+    // A FLAC stream states its length in its header, and a cut-off one ends
+    // earlier: the buffer, made for the stated length, keeps what came.
+    for (int rate : {96000, 44100}) {
+        const auto path = file("cut" + std::to_string(rate) + ".flac");
+        ASSERT_TRUE(write_sound(path, kFlac, rate, 2, counting_frames(rate)));
+        std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
+        const auto held = audio_test::read_sound(path).samples;
+        ASSERT_LT(held.size(), static_cast<std::size_t>(rate)) << rate;
+        const auto buffer = engine.load_sample(path);
+        ASSERT_TRUE(buffer) << rate;
+        if (rate == 96000)
+            EXPECT_EQ(samples_of(*buffer), held);
+        else
+            EXPECT_NEAR(static_cast<double>(buffer->frame_count),
+                        static_cast<double>(held.size() / 2) * 96000 / rate, 2.0);
+    }
+}
+
+TEST_F(Decoding, GivesNothingForASoundLongerThanHalfAnHour) {
+    // 31 minutes of 8-bit mono at 8 kHz, left sparse on disk: it would
+    // decode to 1.4 GB.
+    constexpr std::uint32_t kBytes = 31 * 60 * 8000;
+    quarn_test::write_file(file("long.wav"), wav_header(1, 8000, 8, kBytes));
+    std::filesystem::resize_file(file("long.wav"), 44 + kBytes);
+    EXPECT_FALSE(engine.load_sample(file("long.wav")));
+}
+
+TEST_F(Decoding, AFifoNamedLikeASampleGivesNothingAtOnceAndHoldsUpNoOtherFile) {
+    const std::string fifo = file("ff.wav");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_TRUE(write_sound(file("kick.wav"), kWav16, 44100, 1, std::vector<float>(4410, 0.25f)));
+    auto from_fifo = std::async(std::launch::async, [&] { return engine.load_sample(fifo); });
+    // Gives a decoder that waits in the FIFO's open the time to get there.
+    from_fifo.wait_for(std::chrono::milliseconds(200));
+    auto from_file =
+        std::async(std::launch::async, [&] { return engine.load_sample(file("kick.wav")); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const bool answered = from_fifo.wait_until(deadline) == std::future_status::ready &&
+                          from_file.wait_until(deadline) == std::future_status::ready;
+    // A writer lets a waiting decoder go, so that the test fails, not hangs.
+    while (from_fifo.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            ::close(writer);
+    }
+    EXPECT_TRUE(answered) << "decoding waited for a writer to the FIFO";
+    EXPECT_FALSE(from_fifo.get());
+    EXPECT_TRUE(from_file.get());
 }
 
 TEST_F(Decoding, ThreadsMayDecodeAtOnceEvenWhenFilesFail) {

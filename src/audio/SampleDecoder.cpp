@@ -1,9 +1,14 @@
 #include "audio/SampleDecoder.h"
 
-#include <samplerate.h>
+#include <fcntl.h>
 #include <sndfile.h>
+#include <soxr.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <mutex>
 
 namespace audio {
@@ -11,20 +16,53 @@ namespace audio {
 namespace {
 
 constexpr sf_count_t kBlockFrames = 4096;
+constexpr std::uint64_t kReadFrames = 4096;
+// The widest conversion taken either way; files beyond it are no sound files
+// anyone made.
+constexpr double kMaxRatio = 256.0;
+// Room past the declared length for the converter's rounding, so that a frame
+// more than computed costs no copy.
+constexpr std::uint64_t kSlackFrames = 16;
 
 // A failed sf_open records its error in libsndfile's one global slot, so two
 // threads opening files at once would race on it.
 std::mutex open_mutex;
 
+// A descriptor for reading `path`, or -1 unless it is a regular file. The
+// type is tested before the open, so that no device or FIFO is ever opened,
+// and again on the descriptor, since the name may have changed in between;
+// the open itself cannot wait.
+int open_regular_file(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return -1;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    // Reads of a regular file never wait anyway: back to ordinary reads.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+// `frames` of the file's rate at the output rate, rounded up.
+std::uint64_t frames_at_ratio(sf_count_t frames, double ratio) {
+    const double converted =
+        std::ceil(static_cast<double>(std::max<sf_count_t>(frames, 0)) * ratio);
+    constexpr double kLargest = static_cast<double>(std::numeric_limits<std::uint64_t>::max());
+    return converted >= kLargest ? std::numeric_limits<std::uint64_t>::max()
+                                 : static_cast<std::uint64_t>(converted);
+}
+
 // One frame of `channels` samples to stereo.
 void to_stereo(const float* frame, int channels, float& left, float& right) {
     if (channels == 1) {
         left = right = frame[0];
-        return;
-    }
-    if (channels == 2) {
-        left = frame[0];
-        right = frame[1];
         return;
     }
     float shared = 0.0f;
@@ -35,46 +73,68 @@ void to_stereo(const float* frame, int channels, float& left, float& right) {
     right = (frame[1] + shared) / sources;
 }
 
+// A new array of `capacity` frames holding the first `frames` of `samples`.
+std::unique_ptr<float[]> moved_to(const std::unique_ptr<float[]>& samples, std::uint64_t frames,
+                                  std::uint64_t capacity) {
+    auto larger = std::make_unique_for_overwrite<float[]>(capacity * kChannels);
+    std::copy_n(samples.get(), frames * kChannels, larger.get());
+    return larger;
+}
+
 }  // namespace
 
 void SampleDecoder::FileCloser::operator()(sf_private_tag* file) const {
     sf_close(file);
 }
 
-void SampleDecoder::ConverterDeleter::operator()(SRC_STATE_tag* state) const {
-    src_delete(state);
+void SampleDecoder::ConverterDeleter::operator()(soxr* converter) const {
+    soxr_delete(converter);
 }
 
 SampleDecoder::SampleDecoder() = default;
 
-SampleDecoder::~SampleDecoder() = default;
+SampleDecoder::~SampleDecoder() {
+    close();
+}
 
 bool SampleDecoder::open(const std::string& path, std::uint32_t sample_rate) {
     close();
+    if (sample_rate < 1)
+        return false;
+    descriptor_ = open_regular_file(path);
+    if (descriptor_ < 0)
+        return false;
     SF_INFO info{};
     {
         std::lock_guard<std::mutex> lock(open_mutex);
-        file_.reset(sf_open(path.c_str(), SFM_READ, &info));
+        file_.reset(sf_open_fd(descriptor_, SFM_READ, &info, SF_FALSE));
     }
-    if (!file_ || info.channels < 1 || info.samplerate < 1 || sample_rate < 1) {
+    if (!file_ || info.channels < 1 || info.samplerate < 1) {
         close();
         return false;
     }
     file_channels_ = info.channels;
     ratio_ = static_cast<double>(sample_rate) / info.samplerate;
+    declared_frames_ = frames_at_ratio(info.frames, ratio_);
     if (static_cast<std::uint32_t>(info.samplerate) != sample_rate) {
-        if (src_is_valid_ratio(ratio_) == 0) {
+        if (ratio_ > kMaxRatio || ratio_ < 1.0 / kMaxRatio) {
             close();
             return false;
         }
-        int error = 0;
-        converter_.reset(src_new(SRC_SINC_FASTEST, kChannels, &error));
-        if (!converter_) {
+        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+        // One thread: a pack switch already decodes a file on every core.
+        const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+        soxr_error_t error = nullptr;
+        converter_.reset(
+            soxr_create(info.samplerate, sample_rate, kChannels, &error, &io, &quality, &runtime));
+        if (!converter_ || error != nullptr) {
             close();
             return false;
         }
     }
-    file_block_.resize(static_cast<std::size_t>(kBlockFrames) * file_channels_);
+    if (file_channels_ != kChannels)
+        file_block_.resize(static_cast<std::size_t>(kBlockFrames) * file_channels_);
     stereo_.resize(static_cast<std::size_t>(kBlockFrames) * kChannels);
     return true;
 }
@@ -82,7 +142,11 @@ bool SampleDecoder::open(const std::string& path, std::uint32_t sample_rate) {
 void SampleDecoder::close() {
     converter_.reset();
     file_.reset();
+    if (descriptor_ >= 0)
+        ::close(descriptor_);
+    descriptor_ = -1;
     file_channels_ = 0;
+    declared_frames_ = 0;
     end_of_file_ = false;
     stereo_frames_ = 0;
     stereo_position_ = 0;
@@ -99,15 +163,19 @@ bool SampleDecoder::refill() {
     stereo_position_ = 0;
     if (end_of_file_)
         return false;
-    const sf_count_t frames = sf_readf_float(file_.get(), file_block_.data(), kBlockFrames);
+    const bool stereo = file_channels_ == kChannels;
+    float* block = stereo ? stereo_.data() : file_block_.data();
+    const sf_count_t frames = sf_readf_float(file_.get(), block, kBlockFrames);
     if (frames <= 0) {
         // A damaged file ends where reading fails.
         end_of_file_ = true;
         return false;
     }
-    for (sf_count_t i = 0; i < frames; ++i)
-        to_stereo(&file_block_[i * file_channels_], file_channels_, stereo_[2 * i],
-                  stereo_[2 * i + 1]);
+    if (!stereo) {
+        for (sf_count_t i = 0; i < frames; ++i)
+            to_stereo(&file_block_[i * file_channels_], file_channels_, stereo_[2 * i],
+                      stereo_[2 * i + 1]);
+    }
     stereo_frames_ = static_cast<std::size_t>(frames);
     return true;
 }
@@ -115,6 +183,19 @@ bool SampleDecoder::refill() {
 std::uint64_t SampleDecoder::read_unconverted(float* output, std::uint64_t frame_count) {
     std::uint64_t produced = 0;
     while (produced < frame_count) {
+        if (stereo_position_ == stereo_frames_ && file_channels_ == kChannels) {
+            // Stereo at the output rate goes straight into place.
+            const sf_count_t frames =
+                end_of_file_ ? 0
+                             : sf_readf_float(file_.get(), output + produced * kChannels,
+                                              static_cast<sf_count_t>(frame_count - produced));
+            if (frames <= 0) {
+                end_of_file_ = true;
+                break;
+            }
+            produced += static_cast<std::uint64_t>(frames);
+            continue;
+        }
         if (stereo_position_ == stereo_frames_ && !refill())
             break;
         const std::uint64_t frames =
@@ -132,23 +213,61 @@ std::uint64_t SampleDecoder::read_converted(float* output, std::uint64_t frame_c
     while (produced < frame_count) {
         if (stereo_position_ == stereo_frames_)
             refill();
-        SRC_DATA data{};
-        data.data_in = stereo_.data() + stereo_position_ * kChannels;
-        data.input_frames = static_cast<long>(stereo_frames_ - stereo_position_);
-        data.data_out = output + produced * kChannels;
-        data.output_frames = static_cast<long>(frame_count - produced);
-        data.end_of_input = end_of_file_ ? 1 : 0;
-        data.src_ratio = ratio_;
-        if (src_process(converter_.get(), &data) != 0)
+        // No input left: the converter drains its tail.
+        const bool draining = stereo_position_ == stereo_frames_;
+        std::size_t used = 0;
+        std::size_t made = 0;
+        const soxr_error_t error = soxr_process(
+            converter_.get(), draining ? nullptr : stereo_.data() + stereo_position_ * kChannels,
+            stereo_frames_ - stereo_position_, &used, output + produced * kChannels,
+            frame_count - produced, &made);
+        if (error != nullptr)
             break;
-        stereo_position_ += static_cast<std::size_t>(data.input_frames_used);
-        produced += static_cast<std::uint64_t>(data.output_frames_gen);
-        // After the last input the converter drains its tail; once a call
-        // moves nothing the sound is over.
-        if (data.input_frames_used == 0 && data.output_frames_gen == 0)
+        stereo_position_ += used;
+        produced += made;
+        if (made == 0 && (draining || used == 0))
             break;
     }
     return produced;
+}
+
+DecodedSound decode_file(const std::string& path, std::uint32_t sample_rate,
+                         std::uint64_t max_frames) {
+    SampleDecoder decoder;
+    if (!decoder.open(path, sample_rate) || decoder.declared_frames() > max_frames)
+        return {};
+    std::uint64_t capacity = std::min(decoder.declared_frames() + kSlackFrames, max_frames);
+    auto samples = std::make_unique_for_overwrite<float[]>(capacity * kChannels);
+    std::uint64_t frames = 0;
+    std::vector<float> overflow;
+    for (;;) {
+        if (frames == capacity) {
+            // The file runs longer than it said (an estimated length): the
+            // array grows, up to the bound.
+            overflow.resize(kReadFrames * kChannels);
+            const std::uint64_t more = decoder.read(overflow.data(), kReadFrames);
+            if (more == 0)
+                break;
+            if (more > max_frames - frames)
+                return {};
+            capacity = std::min(max_frames, std::max(frames + more, capacity + capacity / 2));
+            samples = moved_to(samples, frames, capacity);
+            std::copy_n(overflow.data(), more * kChannels, samples.get() + frames * kChannels);
+            frames += more;
+            continue;
+        }
+        const std::uint64_t read = decoder.read(samples.get() + frames * kChannels,
+                                                std::min(kReadFrames, capacity - frames));
+        if (read == 0)
+            break;
+        frames += read;
+    }
+    if (frames == 0)
+        return {};
+    // A file that ends well before its declared length gives back the rest.
+    if (capacity - frames > kReadFrames)
+        samples = moved_to(samples, frames, frames);
+    return {std::move(samples), frames};
 }
 
 }  // namespace audio
