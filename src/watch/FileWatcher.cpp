@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -75,6 +76,8 @@ WatchID FileWatcher::addWatch(const std::string& directory, FileWatchListener* l
         }
         if (table->holds(*root_id))
             return Errors::FileRepeated;
+        if (::access(root.c_str(), R_OK | X_OK) != 0)
+            return Errors::FileNotReadable;
         root_ids[watch_id] = *root_id;
         ++next_id;
     }
