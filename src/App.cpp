@@ -587,9 +587,16 @@ void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
     bind_file_handlers(generation, pack_folder);
     user_lib->set_active_sample_pack(pack_folder);
 
-    // Decoding takes the time of a switch: spread it over the cores, then add
-    // the samples in the order of their paths.
+    // The samples are added in the order of their paths.
     const std::vector<std::string> paths = user_lib->files();
+    install_pack_samples(paths, decode_files(paths));
+
+    if (show_readme_lines)
+        show_readme(pack_folder + "/readme.txt");
+}
+
+std::vector<std::shared_ptr<AudioBuffer>> App::decode_files(const std::vector<std::string>& paths) {
+    // Decoding takes the time of a switch: spread it over the cores.
     std::vector<std::shared_ptr<AudioBuffer>> buffers(paths.size());
     std::atomic<std::size_t> next{0};
     auto decode = [&] {
@@ -604,10 +611,7 @@ void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
         pool.emplace_back(decode);
     decode();
     pool.clear();
-    install_pack_samples(paths, std::move(buffers));
-
-    if (show_readme_lines)
-        show_readme(pack_folder + "/readme.txt");
+    return buffers;
 }
 
 void App::install_pack_samples(const std::vector<std::string>& paths,
@@ -705,7 +709,8 @@ void App::bind_file_handlers(std::uint64_t generation, const std::string& folder
         changed,
         [this, generation, folder](const std::string& old_path, const std::string& new_path) {
             on_sample_file_moved(generation, folder, old_path, new_path);
-        });
+        },
+        [this, generation, folder] { on_sample_files_missed(generation, folder); });
 }
 
 void App::on_sample_file_changed(std::uint64_t generation, const std::string& folder,
@@ -758,6 +763,42 @@ void App::on_sample_file_moved(std::uint64_t generation, const std::string& fold
     } else {
         // Only the live instrument takes the new name; the parts keep the old one.
         sequencer->edit_pattern(old_pattern, [&](SequencerPattern& p) { p.name = new_name; });
+    }
+}
+
+void App::on_sample_files_missed(std::uint64_t generation, const std::string& folder) {
+    if (!is_current(generation))
+        return;
+    const std::vector<std::string> paths = UserLib::list_sample_files(folder);
+    std::vector<std::shared_ptr<AudioBuffer>> buffers = decode_files(paths);
+
+    // A sample counts as gone when no file of its name is left anywhere in
+    // the pack: files in sub-folders are loaded by their events too.
+    std::unordered_set<std::string> on_disk;
+    namespace fs = std::filesystem;
+    std::error_code error;
+    for (fs::recursive_directory_iterator
+             it(folder, fs::directory_options::skip_permission_denied, error),
+         end;
+         !error && it != end; it.increment(error)) {
+        const NameInfo info = get_extension(it->path().filename().string());
+        if (UserLib::accept_file(info))
+            on_disk.insert(info.name);
+    }
+    std::vector<std::string> loaded;
+    {
+        std::lock_guard<std::mutex> lock(samples_mutex);
+        loaded = sample_names;
+    }
+    for (const auto& name : loaded) {
+        // As after a deletion: the instruments go, the sample stays loaded.
+        if (!on_disk.count(name) && is_current(generation) && sequencer->get_pattern(name))
+            sequencer->delete_sample(name);
+    }
+    // A file that does not decode may still be being written; its own events follow.
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (buffers[i])
+            update_sample_of(generation, paths[i], std::move(buffers[i]));
     }
 }
 

@@ -131,10 +131,17 @@ class App : public ParseListener {
                                 const std::string& path);
     void on_sample_file_moved(std::uint64_t generation, const std::string& folder,
                               const std::string& old_path, const std::string& new_path);
+    // File events of the pack were lost: loads its files as a switch would
+    // and takes the instruments of samples whose files are gone, leaving the
+    // other instruments and the parts alone.
+    void on_sample_files_missed(std::uint64_t generation, const std::string& folder);
     // update_sample for a handler: does nothing once another pack is active.
     void update_sample_of(std::uint64_t generation, const std::string& path,
                           std::shared_ptr<AudioBuffer> buffer);
     bool is_current(std::uint64_t generation);
+    // One buffer per path (null where a file does not decode), decoded on
+    // all cores. Main thread or the watcher's thread.
+    std::vector<std::shared_ptr<AudioBuffer>> decode_files(const std::vector<std::string>& paths);
     // Adds a switch's decoded files, one buffer per path (null where a file
     // did not decode), in the order of the paths.
     void install_pack_samples(const std::vector<std::string>& paths,

@@ -102,6 +102,16 @@ void SamplePackUpdateListener::handleFileAction(watch::WatchID watch_id, const s
                                                        std::move(old_filename));
 }
 
+void SampleUpdateListener::handleMissedFileActions(watch::WatchID, const std::string& dir) {
+    user_lib->handle_missed_pack_events(dir);
+}
+
+void SamplePackUpdateListener::handleMissedFileActions(watch::WatchID watch_id,
+                                                       const std::string& dir) {
+    user_lib->reload_sample_packs();
+    user_lib->sample_update_listener->handleMissedFileActions(watch_id, dir);
+}
+
 UserLib::UserLib(const std::string& samples_path)
     : file_watcher(std::make_unique<watch::FileWatcher>()),
       samples_path(samples_path),
@@ -153,13 +163,17 @@ void UserLib::set_active_sample_pack(const std::string& pack_folder) {
     if (samples_watch_id <= 0 || !starts_with(prefix, folder_prefix(samples_path)))
         pack_watch_id = file_watcher->addWatch(pack_folder, sample_update_listener.get(), true);
 
+    sample_files = list_sample_files(pack_folder);
+}
+
+std::vector<std::string> UserLib::list_sample_files(const std::string& pack_folder) {
     std::vector<std::string> files;
     for (const auto& [name, info] : watch::FileSystem::filesInfoFromPath(pack_folder)) {
         if (accept_file(get_extension(name)))
             files.push_back(pack_folder + "/" + name);
     }
     std::sort(files.begin(), files.end());
-    sample_files = std::move(files);
+    return files;
 }
 
 std::vector<std::wstring> UserLib::get_sample_pack_names() const {
@@ -189,12 +203,27 @@ bool UserLib::accept_file(const NameInfo& info) {
 }
 
 void UserLib::set_file_callbacks(FileCallback added, FileCallback deleted, FileCallback modified,
-                                 MoveCallback moved) {
+                                 MoveCallback moved, MissedCallback missed) {
     std::lock_guard<std::mutex> lock(state_mutex);
     on_file_added = std::move(added);
     on_file_deleted = std::move(deleted);
     on_file_modified = std::move(modified);
     on_file_moved = std::move(moved);
+    on_file_events_missed = std::move(missed);
+}
+
+void UserLib::handle_missed_pack_events(const std::string& dir) {
+    std::lock_guard<std::mutex> dispatching(pack_dispatch_mutex);
+    MissedCallback missed;
+    {
+        std::lock_guard<std::mutex> lock(state_mutex);
+        // The samples watch covers the pack only when the pack lies inside it.
+        if (active_pack_prefix.empty() || !starts_with(active_pack_prefix, folder_prefix(dir)))
+            return;
+        missed = on_file_events_missed;
+    }
+    if (missed)
+        missed();
 }
 
 void UserLib::handle_pack_event(const std::string& dir, const std::string& filename,

@@ -26,6 +26,8 @@ class SampleUpdateListener : public watch::FileWatchListener {
     void handleFileAction(watch::WatchID watch_id, const std::string& dir,
                           const std::string& filename, watch::Actions::Action action,
                           std::string old_filename) override;
+    // Watcher thread. Asks the application to look at the pack folder again.
+    void handleMissedFileActions(watch::WatchID watch_id, const std::string& dir) override;
 
     UserLib* user_lib;
 };
@@ -40,6 +42,8 @@ class SamplePackUpdateListener : public watch::FileWatchListener {
     void handleFileAction(watch::WatchID watch_id, const std::string& dir,
                           const std::string& filename, watch::Actions::Action action,
                           std::string old_filename) override;
+    // Watcher thread. Lists the packs again and hands the loss on to the pack's handling.
+    void handleMissedFileActions(watch::WatchID watch_id, const std::string& dir) override;
 
     UserLib* user_lib;
 };
@@ -52,6 +56,7 @@ class UserLib {
     using FileCallback = std::function<void(const std::string& path)>;
     using MoveCallback =
         std::function<void(const std::string& old_path, const std::string& new_path)>;
+    using MissedCallback = std::function<void()>;
 
     // Main thread. Starts the watcher's thread.
     explicit UserLib(const std::string& samples_path);
@@ -82,11 +87,16 @@ class UserLib {
     // Any thread. A "wav" or "mp3" file whose name does not start with "recording_".
     static bool accept_file(const NameInfo& info);
 
-    // Any thread, also from a callback. Installs the four callbacks together;
-    // an empty one drops its events. They run on the watcher's thread, for
-    // changes under the active pack folder only.
+    // Any thread, also from a callback. Installs the callbacks together; an
+    // empty one drops its events. They run on the watcher's thread, for
+    // changes under the active pack folder only. `missed` runs when events
+    // there were lost: the folder may now differ from what was reported.
     void set_file_callbacks(FileCallback added, FileCallback deleted, FileCallback modified,
-                            MoveCallback moved);
+                            MoveCallback moved, MissedCallback missed = nullptr);
+
+    // Any thread. The accepted files directly in `pack_folder`, as full
+    // paths, sorted.
+    static std::vector<std::string> list_sample_files(const std::string& pack_folder);
 
   private:
     friend class SampleUpdateListener;
@@ -95,6 +105,8 @@ class UserLib {
     // Watcher thread: calls the callback for an event under the active pack.
     void handle_pack_event(const std::string& dir, const std::string& filename,
                            watch::Actions::Action action, const std::string& old_filename);
+    // Watcher thread: calls the missed callback when `dir` holds the active pack.
+    void handle_missed_pack_events(const std::string& dir);
 
     std::unique_ptr<watch::FileWatcher> file_watcher;
     std::string samples_path;
@@ -115,6 +127,7 @@ class UserLib {
     FileCallback on_file_deleted;
     FileCallback on_file_modified;
     MoveCallback on_file_moved;
+    MissedCallback on_file_events_missed;
     std::string active_pack_prefix;  // normal form, ends with "/"; "" before the first switch
     std::vector<std::wstring> sample_pack_names;
     uint64_t listings_started = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -108,4 +109,35 @@ TEST(AppFileEvents, LateHandlerOfThePreviousPackAddsNothingToTheNewOne) {
     fs::copy_file(quarn.pack("default") / "kick.wav", quarn.pack("default") / "other.wav");
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(quarn.samples(), (Lines{"bd", "cowbell", "rim", "sd", "shaker", "tom", "zap"}));
+}
+
+TEST(AppFileEvents, LostEventsBringThePackInLineAndKeepTheOtherInstrumentsAndParts) {
+    long queue_room = 0;
+    std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> queue_room;
+    if (queue_room <= 0 || queue_room > (1 << 20))
+        GTEST_SKIP() << "the inotify queue's size is unknown or too large to fill";
+    AppHarness quarn;
+    ASSERT_FALSE(quarn.run("kick #-"));
+    ASSERT_FALSE(quarn.run("hh #"));
+    ASSERT_FALSE(quarn.run("=verse"));
+    const fs::path flood = quarn.base() / "samples" / "flood";
+    fs::create_directories(flood);
+    write_file(flood / "a", "x");
+
+    // Each file that does not decode holds the watcher's thread for the
+    // pause before its retry; meanwhile more events than the queue holds
+    // arrive (two a rename), and the changes after them are lost.
+    for (int i = 0; i < 8; ++i)
+        write_file(quarn.pack("default") / ("bad" + std::to_string(i) + ".wav"), "no sound");
+    for (long i = 0; i <= queue_room / 2; ++i)
+        fs::rename(flood / (i % 2 ? "b" : "a"), flood / (i % 2 ? "a" : "b"));
+    fs::copy_file(quarn.pack("drovan") / "cowbell.wav", quarn.pack("default") / "bell.wav");
+    fs::remove(quarn.pack("default") / "kick.wav");
+    fs::create_directories(quarn.base() / "samples" / "late");
+
+    ASSERT_TRUE(wait_until([&] { return holds(quarn.samples(), "bell"); }, 60s));
+    EXPECT_TRUE(wait_until([&] { return quarn.instruments() == Lines{"hh"}; }, kPatience));
+    EXPECT_EQ(part_instruments(quarn, "verse"), (Lines{"hh"}));
+    quarn.run("use");
+    EXPECT_EQ(quarn.pending(), (Lines{"Sample packs: ", "default drovan flood late "}));
 }

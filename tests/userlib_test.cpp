@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -219,4 +220,41 @@ TEST(UserLibTest, TeardownWhileEventsAndCallbackChangesFlow) {
         EXPECT_TRUE(wait_until([&] { return counter->load() > 0; }));
         lib.reset();  // while events are still arriving
     }
+}
+
+TEST(UserLibTest, LostEventsRelistThePacksAndReachTheMissedCallback) {
+    long queue_room = 0;
+    std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> queue_room;
+    if (queue_room <= 0 || queue_room > (1 << 20))
+        GTEST_SKIP() << "the inotify queue's size is unknown or too large to fill";
+    TempDir base;
+    const fs::path samples = base.path() / "samples", pack = samples / "default";
+    fs::create_directories(pack);
+    fs::create_directories(samples / "flood");
+    write_file(samples / "flood/a", "x");
+    UserLib lib(samples.string());
+    lib.set_active_sample_pack(pack.string());
+    std::atomic<bool> in_callback{false};
+    std::atomic<int> missed{0};
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    lib.set_file_callbacks(
+        [&](const std::string&) {
+            if (!in_callback.exchange(true))
+                released.wait();
+        },
+        nullptr, nullptr, nullptr, [&] { ++missed; });
+    write_file(pack / "first.wav", "x");
+    ASSERT_TRUE(wait_until([&] { return in_callback.load(); }));
+
+    // Two events a rename: more than the queue holds, while the thread is held.
+    for (long i = 0; i <= queue_room / 2; ++i)
+        fs::rename(samples / (i % 2 ? "flood/b" : "flood/a"),
+                   samples / (i % 2 ? "flood/a" : "flood/b"));
+    fs::create_directory(samples / "late");  // its event is lost
+    release.set_value();
+
+    EXPECT_TRUE(wait_until([&] { return missed > 0; }, std::chrono::seconds(60)));
+    EXPECT_EQ(lib.get_sample_pack_names(),
+              (std::vector<std::wstring>{L"default", L"flood", L"late"}));
 }

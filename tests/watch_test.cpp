@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -29,6 +30,10 @@ class RecordingListener : public watch::FileWatchListener {
         std::lock_guard<std::mutex> lock(mutex);
         lines.push_back(line);
     }
+    void handleMissedFileActions(watch::WatchID, const std::string& dir) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        lines.push_back("missed " + relative(dir));
+    }
 
     bool saw(const std::string& line) {
         return wait_until([&] { return count(line) > 0; });
@@ -47,12 +52,21 @@ class RecordingListener : public watch::FileWatchListener {
     std::vector<std::string> lines;
 };
 
+// Every case runs over inotify and over the polling that stands in for it.
+class FileWatcherTest : public testing::TestWithParam<bool> {
+  protected:
+    bool polling() const { return GetParam(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Mechanism, FileWatcherTest, testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Polling" : "Inotify"; });
+
 }  // namespace
 
-TEST(FileWatcherTest, RecursiveWatchFollowsFoldersCreatedLater) {
+TEST_P(FileWatcherTest, RecursiveWatchFollowsFoldersCreatedLater) {
     TempDir dir, flat_dir;
     RecordingListener listener(dir.path()), flat(flat_dir.path());
-    watch::FileWatcher watcher;
+    watch::FileWatcher watcher(polling());
     ASSERT_GT(watcher.addWatch(dir.str(), &listener, true), 0);
     ASSERT_GT(watcher.addWatch(flat_dir.str(), &flat, false), 0);
     watcher.watch();
@@ -60,9 +74,14 @@ TEST(FileWatcherTest, RecursiveWatchFollowsFoldersCreatedLater) {
     // Written at once, before the watcher can have seen the folders.
     fs::create_directories(dir.path() / "a/b");
     write_file(dir.path() / "a/b/deep.wav", "x");
+    EXPECT_TRUE(listener.saw("added a/b"));
     EXPECT_TRUE(listener.saw("added a/b/deep.wav"));
+    write_file(dir.path() / "a/b/deep.wav", "changed");
+    EXPECT_TRUE(listener.saw("modified a/b/deep.wav"));
     fs::rename(dir.path() / "a/b/deep.wav", dir.path() / "a/b/bd.wav");
     EXPECT_TRUE(listener.saw("moved a/b/bd.wav <- deep.wav"));
+    fs::remove(dir.path() / "a/b/bd.wav");
+    EXPECT_TRUE(listener.saw("deleted a/b/bd.wav"));
 
     // A watch that is not recursive sees the folder but nothing inside it.
     fs::create_directory(flat_dir.path() / "sub");
@@ -73,7 +92,7 @@ TEST(FileWatcherTest, RecursiveWatchFollowsFoldersCreatedLater) {
     EXPECT_EQ(flat.count("added sub/inner.wav"), 0);
 }
 
-TEST(FileWatcherTest, MovesAcrossFoldersAndOutsideBecomeAddsAndDeletes) {
+TEST_P(FileWatcherTest, MovesAcrossFoldersAndOutsideBecomeAddsAndDeletes) {
     TempDir dir, outside;
     RecordingListener listener(dir.path());
     fs::create_directory(dir.path() / "sub");
@@ -81,7 +100,7 @@ TEST(FileWatcherTest, MovesAcrossFoldersAndOutsideBecomeAddsAndDeletes) {
     for (const char* name : {"a.wav", "b.wav"})
         write_file(dir.path() / name, "x");
     write_file(outside.path() / "c.wav", "x");
-    watch::FileWatcher watcher;
+    watch::FileWatcher watcher(polling());
     ASSERT_GT(watcher.addWatch(dir.str(), &listener, true), 0);
     watcher.watch();
 
@@ -107,12 +126,12 @@ TEST(FileWatcherTest, MovesAcrossFoldersAndOutsideBecomeAddsAndDeletes) {
     EXPECT_EQ(listener.count("added renamed/late.wav") + listener.count("added gone/late.wav"), 0);
 }
 
-TEST(FileWatcherTest, RefusesWatchesItCannotKeep) {
+TEST_P(FileWatcherTest, RefusesWatchesItCannotKeep) {
     TempDir dir;
     RecordingListener listener(dir.path());
     fs::create_directories(dir.path() / "inner");
     write_file(dir.path() / "file.wav", "x");
-    watch::FileWatcher watcher;
+    watch::FileWatcher watcher(polling());
     EXPECT_EQ(watcher.addWatch((dir.path() / "missing").string(), &listener, true),
               watch::Errors::FileNotFound);
     EXPECT_EQ(watcher.addWatch((dir.path() / "file.wav").string(), &listener, true),
@@ -147,11 +166,11 @@ class BlockingListener : public watch::FileWatchListener {
 
 }  // namespace
 
-TEST(FileWatcherTest, RemoveWatchWaitsForRunningCallbackAndSilencesTheWatch) {
+TEST_P(FileWatcherTest, RemoveWatchWaitsForRunningCallbackAndSilencesTheWatch) {
     TempDir dir, other_dir;
     BlockingListener blocking;
     RecordingListener other(other_dir.path());
-    watch::FileWatcher watcher;
+    watch::FileWatcher watcher(polling());
     const auto id = watcher.addWatch(dir.str(), &blocking, false);
     ASSERT_GT(watcher.addWatch(other_dir.str(), &other, false), 0);
     watcher.watch();
@@ -178,4 +197,83 @@ TEST(FileWatcherTest, RemoveWatchWaitsForRunningCallbackAndSilencesTheWatch) {
     write_file(other_dir.path() / "marker.wav", "x");
     EXPECT_TRUE(other.saw("added marker.wav"));
     EXPECT_EQ(blocking.calls, calls_when_removed);
+}
+
+TEST(InotifyWatcherTest, NewFileIsAddedOnceItsWriterClosesIt) {
+    TempDir dir, outside;
+    RecordingListener listener(dir.path());
+    watch::FileWatcher watcher;
+    ASSERT_GT(watcher.addWatch(dir.str(), &listener, true), 0);
+    watcher.watch();
+    {
+        std::ofstream slow(dir.path() / "slow.wav", std::ios::binary);
+        slow << "first half";
+        slow.flush();
+        // The marker's events come after the creation of slow.wav.
+        write_file(dir.path() / "marker1.wav", "x");
+        ASSERT_TRUE(listener.saw("added marker1.wav"));
+        EXPECT_EQ(listener.count("added slow.wav"), 0);
+        slow << "second half";
+    }
+    EXPECT_TRUE(listener.saw("added slow.wav"));
+    write_file(dir.path() / "marker2.wav", "x");
+    ASSERT_TRUE(listener.saw("added marker2.wav"));
+    EXPECT_EQ(listener.count("added slow.wav"), 1);
+    EXPECT_EQ(listener.count("modified slow.wav"), 0);
+    write_file(dir.path() / "slow.wav", "rewritten");
+    EXPECT_TRUE(listener.saw("modified slow.wav"));
+
+    // A name that arrives whole is reported at once, though nothing closes it here.
+    write_file(outside.path() / "linked.wav", "x");
+    fs::create_hard_link(outside.path() / "linked.wav", dir.path() / "linked.wav");
+    EXPECT_TRUE(listener.saw("added linked.wav"));
+}
+
+namespace {
+
+// Records like RecordingListener, but holds the watcher's thread in its first
+// callback until released.
+class HoldingListener : public RecordingListener {
+  public:
+    using RecordingListener::RecordingListener;
+    void handleFileAction(watch::WatchID id, const std::string& dir, const std::string& filename,
+                          Action action, std::string old_filename) override {
+        if (!held.exchange(true))
+            released.wait();
+        RecordingListener::handleFileAction(id, dir, filename, action, old_filename);
+    }
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> held{false};
+};
+
+}  // namespace
+
+TEST(InotifyWatcherTest, LostEventsAreReportedAndFoldersMadeMeanwhileAreWatched) {
+    long queue_room = 0;
+    std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> queue_room;
+    if (queue_room <= 0 || queue_room > (1 << 20))
+        GTEST_SKIP() << "the inotify queue's size is unknown or too large to fill";
+    TempDir dir;
+    fs::create_directory(dir.path() / "flood");
+    write_file(dir.path() / "flood/a", "x");
+    HoldingListener listener(dir.path());
+    watch::FileWatcher watcher;
+    ASSERT_GT(watcher.addWatch(dir.str(), &listener, true), 0);
+    watcher.watch();
+    write_file(dir.path() / "first.wav", "x");
+    ASSERT_TRUE(wait_until([&] { return listener.held.load(); }));
+
+    // Two events a rename: more than the queue holds, while the thread is held.
+    for (long i = 0; i <= queue_room / 2; ++i) {
+        const char* from = i % 2 ? "flood/b" : "flood/a";
+        const char* to = i % 2 ? "flood/a" : "flood/b";
+        fs::rename(dir.path() / from, dir.path() / to);
+    }
+    fs::create_directory(dir.path() / "late");  // its event is lost
+    listener.release.set_value();
+
+    EXPECT_TRUE(listener.saw("missed "));
+    write_file(dir.path() / "late/x.wav", "x");
+    EXPECT_TRUE(listener.saw("added late/x.wav"));
 }

@@ -1,12 +1,27 @@
 #include "watch/EventTranslator.h"
 
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <algorithm>
 #include <cstring>
 
 #include "watch/WatchTable.h"
 
 namespace watch {
+
+namespace {
+
+// A new name whose writer may still be at work: a plain file with no other
+// name. A hard link, a link or a device node is whole when it appears; a file
+// already gone is settled by the deletion or move that follows.
+bool may_be_written(const std::string& path) {
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0)
+        return true;
+    return S_ISREG(info.st_mode) && info.st_nlink == 1;
+}
+
+}  // namespace
 
 std::vector<RawEvent> parse_raw_events(const char* buffer, std::size_t length) {
     std::vector<RawEvent> events;
@@ -39,8 +54,19 @@ void EventTranslator::expire_moves(Clock::time_point now, std::vector<Notificati
     std::erase_if(pending_moves, expired);
 }
 
+void EventTranslator::forget_watch(WatchID watch_id) {
+    std::erase_if(being_written,
+                  [&](const Place& place) { return std::get<0>(place) == watch_id; });
+    std::erase_if(pending_moves,
+                  [&](const PendingMove& move) { return move.watch_id == watch_id; });
+}
+
 void EventTranslator::translate_one(const RawEvent& event, Clock::time_point now,
                                     std::vector<Notification>& out) {
+    if (event.mask & IN_Q_OVERFLOW) {
+        overflowed(out);
+        return;
+    }
     if (event.mask & IN_IGNORED) {
         table.forget_descriptor(event.descriptor);
         return;
@@ -51,16 +77,22 @@ void EventTranslator::translate_one(const RawEvent& event, Clock::time_point now
     const WatchID watch_id = folder->watch_id;
     const std::string dir = folder->path;
     const bool is_folder = event.mask & IN_ISDIR;
+    const Place place{watch_id, dir, event.name};
 
     if (event.mask & IN_CREATE) {
-        arrive(watch_id, dir, event.name, is_folder, out);
+        created(watch_id, dir, event.name, is_folder, out);
     } else if (event.mask & IN_DELETE) {
-        out.push_back(Notification{watch_id, dir, event.name, Actions::Delete, ""});
+        // A file that was never reported goes unreported.
+        if (!being_written.erase(place))
+            out.push_back(Notification{watch_id, dir, event.name, Actions::Delete, ""});
     } else if (event.mask & IN_CLOSE_WRITE) {
-        out.push_back(Notification{watch_id, dir, event.name, Actions::Modified, ""});
+        const bool first_close = being_written.erase(place) > 0;
+        out.push_back(Notification{watch_id, dir, event.name,
+                                   first_close ? Actions::Add : Actions::Modified, ""});
     } else if (event.mask & IN_MOVED_FROM) {
+        const bool announced = !being_written.erase(place);
         pending_moves.push_back(
-            PendingMove{event.cookie, watch_id, dir, event.name, is_folder, now});
+            PendingMove{event.cookie, watch_id, dir, event.name, is_folder, announced, now});
     } else if (event.mask & IN_MOVED_TO) {
         auto from =
             std::find_if(pending_moves.begin(), pending_moves.end(),
@@ -75,9 +107,23 @@ void EventTranslator::translate_one(const RawEvent& event, Clock::time_point now
     }
 }
 
+void EventTranslator::created(WatchID watch_id, const std::string& dir, const std::string& name,
+                              bool is_folder, std::vector<Notification>& out) {
+    if (!is_folder && may_be_written(dir + name)) {
+        being_written.insert(Place{watch_id, dir, name});
+        return;
+    }
+    arrive(watch_id, dir, name, is_folder, out);
+}
+
 void EventTranslator::complete_move(const PendingMove& from, WatchID watch_id,
                                     const std::string& dir, const std::string& name,
                                     std::vector<Notification>& out) {
+    if (!from.announced) {
+        // Renamed while still being written: reported once closed, under its new name.
+        being_written.insert(Place{watch_id, dir, name});
+        return;
+    }
     if (from.watch_id != watch_id) {
         leave(from, out);
         arrive(watch_id, dir, name, from.is_folder, out);
@@ -103,9 +149,22 @@ void EventTranslator::arrive(WatchID watch_id, const std::string& dir, const std
 }
 
 void EventTranslator::leave(const PendingMove& from, std::vector<Notification>& out) {
+    if (!from.announced)
+        return;
     out.push_back(Notification{from.watch_id, from.dir, from.name, Actions::Delete, ""});
     if (from.is_folder)
         table.forget_folders(from.watch_id, from.dir + from.name + "/");
+}
+
+void EventTranslator::overflowed(std::vector<Notification>& out) {
+    pending_moves.clear();
+    being_written.clear();
+    for (const WatchID watch_id : table.watch_ids()) {
+        // Folders made or moved meanwhile went unseen.
+        table.refresh(watch_id);
+        out.push_back(
+            Notification{watch_id, table.find_watch(watch_id)->root, "", Actions::Add, "", true});
+    }
 }
 
 }  // namespace watch

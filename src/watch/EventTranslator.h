@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "watch/Notification.h"
@@ -23,8 +25,10 @@ struct RawEvent {
 std::vector<RawEvent> parse_raw_events(const char* buffer, std::size_t length);
 
 // Turns inotify events into listener events: pairs the two halves of a move
-// by cookie and keeps the table's folders in step with created, moved and
-// removed folders. Not thread-safe: FileWatcher guards it with its state lock.
+// by cookie, keeps the table's folders in step with created, moved and
+// removed folders, and holds back a newly created file until the writer
+// closes it, so that it is reported once, whole. Not thread-safe:
+// FileWatcher guards it with its state lock.
 class EventTranslator {
   public:
     using Clock = std::chrono::steady_clock;
@@ -39,6 +43,8 @@ class EventTranslator {
     // Reports first halves older than the grace as deleted.
     void expire_moves(Clock::time_point now, std::vector<Notification>& out);
     bool moves_pending() const { return !pending_moves.empty(); }
+    // Drops what is held back for a watch that is going.
+    void forget_watch(WatchID watch_id);
 
   private:
     struct PendingMove {
@@ -47,19 +53,27 @@ class EventTranslator {
         std::string dir;
         std::string name;
         bool is_folder;
+        bool announced;  // false for a file created and not yet closed
         Clock::time_point since;
     };
+    using Place = std::tuple<WatchID, std::string, std::string>;  // watch, dir, name
 
     void translate_one(const RawEvent& event, Clock::time_point now,
                        std::vector<Notification>& out);
+    void created(WatchID watch_id, const std::string& dir, const std::string& name, bool is_folder,
+                 std::vector<Notification>& out);
     void complete_move(const PendingMove& from, WatchID watch_id, const std::string& dir,
                        const std::string& name, std::vector<Notification>& out);
     void arrive(WatchID watch_id, const std::string& dir, const std::string& name, bool is_folder,
                 std::vector<Notification>& out);
     void leave(const PendingMove& from, std::vector<Notification>& out);
+    // The queue overflowed: what was held back is unknown now, and the
+    // listeners of every watch hear that they missed events.
+    void overflowed(std::vector<Notification>& out);
 
     WatchTable& table;
     std::vector<PendingMove> pending_moves;
+    std::set<Place> being_written;  // created, not yet closed after writing
 };
 
 }  // namespace watch

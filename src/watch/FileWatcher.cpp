@@ -3,11 +3,14 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
 
 #include "watch/EventTranslator.h"
+#include "watch/PollingTable.h"
 #include "watch/WatchTable.h"
 
 namespace watch {
@@ -24,11 +27,12 @@ std::string folder_form(const std::string& directory) {
 
 }  // namespace
 
-FileWatcher::FileWatcher()
-    : inotify_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
+FileWatcher::FileWatcher(bool use_polling)
+    : inotify_fd(use_polling ? -1 : inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
       wake_fd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
       table(std::make_unique<WatchTable>(inotify_fd.get())),
-      translator(std::make_unique<EventTranslator>(*table)) {}
+      translator(std::make_unique<EventTranslator>(*table)),
+      polled(std::make_unique<PollingTable>()) {}
 
 FileWatcher::~FileWatcher() {
     stopping = true;
@@ -41,12 +45,67 @@ FileWatcher::~FileWatcher() {
 
 WatchID FileWatcher::addWatch(const std::string& directory, FileWatchListener* listener,
                               bool recursive) {
-    if (!inotify_fd.valid() || !wake_fd.valid())
+    if (!wake_fd.valid())
         return Errors::WatcherFailed;
     if (directory.empty() || listener == nullptr)
         return Errors::FileNotFound;
-    std::lock_guard<std::mutex> lock(state_mutex);
-    return table->add_watch(folder_form(directory), listener, recursive);
+    const std::string root = folder_form(directory);
+    const std::optional<FolderId> root_id = folder_id(root);
+    if (!root_id)
+        return Errors::FileNotFound;
+    WatchID watch_id;
+    {
+        std::lock_guard<std::mutex> lock(state_mutex);
+        if (polled->holds(*root_id))
+            return Errors::FileRepeated;
+        watch_id = next_id;
+        if (inotify_fd.valid()) {
+            switch (table->add_watch(watch_id, root, listener, recursive)) {
+                case WatchTable::Added::Yes:
+                    root_ids[watch_id] = *root_id;
+                    return next_id++;
+                case WatchTable::Added::Repeated:
+                    return Errors::FileRepeated;
+                case WatchTable::Added::NotFound:
+                    return Errors::FileNotFound;
+                case WatchTable::Added::NotReadable:
+                    return Errors::FileNotReadable;
+                case WatchTable::Added::NoRoom:
+                    break;
+            }
+        }
+        if (table->holds(*root_id))
+            return Errors::FileRepeated;
+        if (::access(root.c_str(), R_OK | X_OK) != 0)
+            return Errors::FileNotReadable;
+        root_ids[watch_id] = *root_id;
+        ++next_id;
+    }
+    return add_polled_watch(watch_id, root, listener, recursive);
+}
+
+WatchID FileWatcher::add_polled_watch(WatchID watch_id, const std::string& root,
+                                      FileWatchListener* listener, bool recursive) {
+    std::set<FolderId> skip;
+    {
+        std::lock_guard<std::mutex> lock(state_mutex);
+        skip = other_roots(watch_id);
+    }
+    // Listed outside the lock: a large tree takes a while.
+    const Listing baseline = list_tree(root, recursive, skip);
+    {
+        std::lock_guard<std::mutex> lock(state_mutex);
+        const auto root_id = root_ids.find(watch_id);
+        if (root_id == root_ids.end())
+            return watch_id;  // removed meanwhile
+        polled->add_watch(watch_id, PollingTable::Watch{root, listener, recursive, root_id->second},
+                          baseline);
+        update_foreign_roots();
+    }
+    // The thread may be waiting with no timeout.
+    const uint64_t one = 1;
+    [[maybe_unused]] auto written = ::write(wake_fd.get(), &one, sizeof one);
+    return watch_id;
 }
 
 void FileWatcher::removeWatch(WatchID watch_id) {
@@ -54,40 +113,78 @@ void FileWatcher::removeWatch(WatchID watch_id) {
     std::lock_guard<std::recursive_mutex> dispatching(dispatch_mutex);
     std::lock_guard<std::mutex> lock(state_mutex);
     table->remove_watch(watch_id);
+    polled->remove_watch(watch_id);
+    translator->forget_watch(watch_id);
+    root_ids.erase(watch_id);
+    update_foreign_roots();
 }
 
 void FileWatcher::watch() {
-    if (!inotify_fd.valid() || !wake_fd.valid())
+    if (!wake_fd.valid())
         return;
     std::call_once(started, [this] { thread = std::thread([this] { run(); }); });
 }
 
+std::set<FolderId> FileWatcher::other_roots(WatchID except) const {
+    std::set<FolderId> roots;
+    for (const auto& [watch_id, root_id] : root_ids) {
+        if (watch_id != except)
+            roots.insert(root_id);
+    }
+    return roots;
+}
+
+void FileWatcher::update_foreign_roots() {
+    std::set<FolderId> roots;
+    for (const auto& [watch_id, watch] : polled->all_watches())
+        roots.insert(watch.root_id);
+    table->set_foreign_roots(std::move(roots));
+}
+
 void FileWatcher::run() {
+    next_poll = Clock::now() + PollingTable::interval;
     while (!stopping) {
-        std::vector<Notification> notifications;
-        bool moves_pending;
-        {
-            std::lock_guard<std::mutex> lock(state_mutex);
-            moves_pending = translator->moves_pending();
-        }
-        const bool readable = wait_for_events(moves_pending);
+        const bool readable = wait_for_events(next_timeout());
         if (stopping)
             break;
+        std::vector<Notification> notifications;
         if (readable)
             notifications = read_events();
         {
             std::lock_guard<std::mutex> lock(state_mutex);
             translator->expire_moves(EventTranslator::Clock::now(), notifications);
         }
+        change_over_starved(notifications);
+        if (Clock::now() >= next_poll) {
+            poll_folders(notifications);
+            next_poll = Clock::now() + PollingTable::interval;
+        }
         dispatch(notifications);
     }
 }
 
-bool FileWatcher::wait_for_events(bool moves_pending) {
+int FileWatcher::next_timeout() {
+    std::lock_guard<std::mutex> lock(state_mutex);
+    int timeout =
+        translator->moves_pending() ? static_cast<int>(EventTranslator::move_grace.count()) : -1;
+    if (!polled->empty()) {
+        const auto until_poll =
+            std::chrono::ceil<std::chrono::milliseconds>(next_poll - Clock::now());
+        const int wait = std::max(0, static_cast<int>(until_poll.count()));
+        timeout = timeout < 0 ? wait : std::min(timeout, wait);
+    }
+    return timeout;
+}
+
+bool FileWatcher::wait_for_events(int timeout_ms) {
+    // A descriptor below 0 (no inotify) is left out by poll().
     pollfd fds[2] = {{inotify_fd.get(), POLLIN, 0}, {wake_fd.get(), POLLIN, 0}};
-    const int timeout = moves_pending ? static_cast<int>(EventTranslator::move_grace.count()) : -1;
-    if (::poll(fds, 2, timeout) <= 0)
+    if (::poll(fds, 2, timeout_ms) <= 0)
         return false;
+    if (fds[1].revents & POLLIN) {
+        uint64_t wakes;
+        [[maybe_unused]] auto taken = ::read(wake_fd.get(), &wakes, sizeof wakes);
+    }
     return fds[0].revents & POLLIN;
 }
 
@@ -107,6 +204,42 @@ std::vector<Notification> FileWatcher::read_events() {
     return notifications;
 }
 
+void FileWatcher::change_over_starved(std::vector<Notification>& out) {
+    std::vector<std::pair<WatchID, WatchTable::Watch>> starved;
+    {
+        std::lock_guard<std::mutex> lock(state_mutex);
+        for (const WatchID watch_id : table->take_starved()) {
+            if (const auto* watch = table->find_watch(watch_id)) {
+                starved.emplace_back(watch_id, *watch);
+                table->remove_watch(watch_id);
+                translator->forget_watch(watch_id);
+            }
+        }
+    }
+    for (const auto& [watch_id, watch] : starved) {
+        add_polled_watch(watch_id, watch.root, watch.listener, watch.recursive);
+        // What changed before the listing may not have been reported.
+        out.push_back(Notification{watch_id, watch.root, "", Actions::Add, "", true});
+    }
+}
+
+void FileWatcher::poll_folders(std::vector<Notification>& out) {
+    std::vector<std::pair<WatchID, PollingTable::Watch>> watches;
+    std::vector<std::set<FolderId>> skips;
+    {
+        std::lock_guard<std::mutex> lock(state_mutex);
+        watches = polled->all_watches();
+        for (const auto& [watch_id, watch] : watches)
+            skips.push_back(other_roots(watch_id));
+    }
+    for (std::size_t i = 0; i < watches.size(); ++i) {
+        const auto& [watch_id, watch] = watches[i];
+        const Listing fresh = list_tree(watch.root, watch.recursive, skips[i]);
+        std::lock_guard<std::mutex> lock(state_mutex);
+        polled->update(watch_id, fresh, out);
+    }
+}
+
 void FileWatcher::dispatch(const std::vector<Notification>& notifications) {
     for (const auto& note : notifications) {
         if (stopping)
@@ -119,8 +252,14 @@ void FileWatcher::dispatch(const std::vector<Notification>& notifications) {
             std::lock_guard<std::mutex> lock(state_mutex);
             if (const auto* watch = table->find_watch(note.watch_id))
                 listener = watch->listener;
+            else if (const auto* polled_watch = polled->find_watch(note.watch_id))
+                listener = polled_watch->listener;
         }
-        if (listener != nullptr)
+        if (listener == nullptr)
+            continue;
+        if (note.missed)
+            listener->handleMissedFileActions(note.watch_id, note.dir);
+        else
             listener->handleFileAction(note.watch_id, note.dir, note.filename, note.action,
                                        note.old_filename);
     }

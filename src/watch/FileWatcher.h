@@ -1,18 +1,23 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "watch/FolderId.h"
 #include "watch/Notification.h"
 #include "watch/UniqueFd.h"
 
 namespace watch {
 
 class EventTranslator;
+class PollingTable;
 class WatchTable;
 
 // Negative results of FileWatcher::addWatch.
@@ -21,7 +26,7 @@ enum Error : WatchID {
     FileNotFound = -1,     // missing, or not a folder
     FileRepeated = -2,     // the folder is already watched by this watcher
     FileNotReadable = -3,  // the system refused to watch it
-    WatcherFailed = -4,    // inotify could not be set up
+    WatcherFailed = -4,    // the watcher's thread could not be set up
 };
 }
 
@@ -36,19 +41,31 @@ class FileWatchListener {
     virtual void handleFileAction(WatchID watch_id, const std::string& dir,
                                   const std::string& filename, Actions::Action action,
                                   std::string old_filename = "") = 0;
+
+    // Watcher thread only. Events under `dir` (the watch's folder, ending
+    // with "/") were lost, when the system's event queue overflowed or the
+    // watch changed over to polling: what lies there now may differ from what
+    // was reported. Later events are reported as before.
+    virtual void handleMissedFileActions(WatchID /*watch_id*/, const std::string& /*dir*/) {}
 };
 
-// Watches folders with inotify and calls the listeners on a thread of its own.
+// Watches folders and calls the listeners on a thread of its own: through
+// inotify, and by listing the folders every half second where inotify cannot
+// be set up or has no room left for a watch's folders. Polling sees no
+// closing of files and no inotify cookies: a file is reported once it rests
+// between two listings, and a move between folders comes as deleted + added.
 //
-// A folder is reported to one watch only: a watch on a folder that another
-// watch already holds is refused, and a recursive watch leaves out sub-folders
-// that another watch holds. Symbolic links below a watched folder are not
-// followed. Files found in a folder that appears inside a recursive watch are
-// reported as added, since they may predate its watch.
+// A new file is reported as added once its writer has closed it (at once
+// when it arrives by a rename or as a hard link); later writes report
+// modified. A folder is reported to one watch only: a watch on a folder that
+// another watch already holds is refused, and a recursive watch leaves out
+// sub-folders that another watch holds. Symbolic links below a watched folder
+// are not followed. Files found in a folder that appears inside a recursive
+// watch are reported as added, since they may predate its watch.
 class FileWatcher {
   public:
-    // Any thread.
-    FileWatcher();
+    // Any thread. `use_polling` polls every watch instead of using inotify.
+    explicit FileWatcher(bool use_polling = false);
     // Stops and joins the thread. Not from a listener.
     ~FileWatcher();
     FileWatcher(const FileWatcher&) = delete;
@@ -67,17 +84,32 @@ class FileWatcher {
     void watch();
 
   private:
+    using Clock = std::chrono::steady_clock;
+
+    WatchID add_polled_watch(WatchID watch_id, const std::string& root, FileWatchListener* listener,
+                             bool recursive);
+    // The roots of every watch but `except`, which a listing leaves out. State lock held.
+    std::set<FolderId> other_roots(WatchID except) const;
+    void update_foreign_roots();
     void run();
-    bool wait_for_events(bool moves_pending);
+    int next_timeout();
+    bool wait_for_events(int timeout_ms);
     std::vector<Notification> read_events();
+    // Moves inotify watches that ran out of room for their folders to polling.
+    void change_over_starved(std::vector<Notification>& out);
+    void poll_folders(std::vector<Notification>& out);
     void dispatch(const std::vector<Notification>& notifications);
 
     UniqueFd inotify_fd;
     UniqueFd wake_fd;
-    std::mutex state_mutex;               // over table and translator
+    std::mutex state_mutex;               // over the tables, the translator and the ids
     std::recursive_mutex dispatch_mutex;  // held while a listener runs
     std::unique_ptr<WatchTable> table;
     std::unique_ptr<EventTranslator> translator;
+    std::unique_ptr<PollingTable> polled;
+    std::map<WatchID, FolderId> root_ids;
+    WatchID next_id = 1;
+    Clock::time_point next_poll;  // watcher thread only
     std::atomic<bool> stopping{false};
     std::once_flag started;
     std::thread thread;

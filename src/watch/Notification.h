@@ -19,6 +19,8 @@ struct Notification {
     std::string filename;
     Actions::Action action;
     std::string old_filename;  // moves only
+    // Events of the watch were lost: `dir` is its root, `filename` and `action` say nothing.
+    bool missed = false;
 };
 
 }  // namespace watch
