@@ -772,6 +772,15 @@ void App::run() {
                         });
 
     auto screen = tui::ScreenInteractive::Fullscreen();
+    // However the loop ends, the audio thread lets go of the screen and the
+    // field before they go (declared after them, so it runs first).
+    struct Unhook {
+        App& app;
+        ~Unhook() {
+            app.audio_engine->stop();
+            app.sequencer->set_callbacks(nullptr, nullptr, nullptr);
+        }
+    } unhook{*this};
     sequencer->set_callbacks([&screen](int) { screen.PostEvent(tui::Event::Custom); },
                              [this](std::shared_ptr<SequencerPattern> pattern, int step) {
                                  std::lock_guard<std::mutex> lock(samples_mutex);
@@ -786,12 +795,8 @@ void App::run() {
                                  return sample_buffers.count(name) > 0;
                              });
     field.command_input->TakeFocus();
-    {
-        QuietStandardError quiet;
-        screen.Loop(root);
-    }
-    // The step callbacks refer to the screen and the field, which go next.
-    audio_engine->stop();
+    QuietStandardError quiet;
+    screen.Loop(root);
 }
 
 tui::Element App::render_main(CommandField& field) {

@@ -77,7 +77,9 @@ class App : public ParseListener {
     App& operator=(const App&) = delete;
 
     // Main thread. The full-screen interface, until the terminal library ends
-    // its loop (Ctrl-C, SIGTERM, SIGHUP).
+    // its loop (an ending signal, or the end of the input). However it ends,
+    // by returning or by an exception, the audio engine is stopped and the
+    // sequencer's callbacks are cleared first.
     void run();
 
     // Main thread.
