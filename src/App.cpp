@@ -432,7 +432,7 @@ void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
         return;
     }
     pack_folder = base_folder + "/samples/" + name;
-    pack_name = tui::to_wstring(name);
+    pack_name = to_wstring(name);  // as the pack list converts it, so that it is found there
     sequencer->clear();
     std::uint64_t generation;
     {
