@@ -248,6 +248,15 @@ void App::queue_lines(const std::vector<std::string>& lines, tui::Decorator styl
 }
 
 void App::on_sample_pack(const std::string& name) {
+    // A mistyped name ("use drovn", or "user" read as "use r") must not wipe
+    // the composition: only a pack that exists is switched to.
+    std::error_code error;
+    if (!name.empty() && is_plain_name(name) &&
+        !std::filesystem::is_directory(base_folder + "/samples/" + name, error)) {
+        add_words(L"no such pack: " + tui::to_wstring(name), {});
+        pack_refused = true;
+        return;
+    }
     load_sample_pack(name, true);
 }
 
@@ -380,6 +389,9 @@ void App::on_set_volume(float volume) {
 }
 
 std::string App::get_sample_listing() {
+    // "use" lists the samples after its switch; a refused one has nothing new to show.
+    if (std::exchange(pack_refused, false))
+        return "";
     std::lock_guard<std::mutex> lock(samples_mutex);
     if (sample_names.empty())
         return "You have no samples loaded.\nVery strange!";

@@ -183,7 +183,8 @@ class App : public ParseListener {
     std::vector<tui::Element> output;
     std::vector<tui::Element> pending_output;
 
-    std::wstring pack_name;  // main thread
+    std::wstring pack_name;     // main thread
+    bool pack_refused = false;  // main thread: the last "use" named no pack
 };
 
 // The command field's state and its key handlers; lives as long as the loop of

@@ -62,13 +62,29 @@ TEST(AppPacks, SwitchingClearsInstrumentsAndPartsEvenToTheSamePack) {
     EXPECT_TRUE(quarn.run("kick #-"));  // no longer a sample
     ASSERT_FALSE(quarn.run("bd #-"));
     EXPECT_EQ(quarn.instruments(), (Lines{"bd"}));
+}
 
-    // A pack that does not exist still switches, to nothing, quietly.
-    const auto queued = quarn.pending().size();
-    ASSERT_FALSE(quarn.run("use nothere"));
+TEST(AppPacks, UseOfAMissingPackChangesNothingWhileACompositionNamingOneSwitches) {
+    AppHarness quarn;
+    ASSERT_FALSE(quarn.run("kick #-"));
+    ASSERT_FALSE(quarn.run("=verse"));
+    // "user" reads as "use r". One line names the pack, no listing follows.
+    const std::pair<std::string, std::string> cases[] = {{"use drovn", "drovn"}, {"user", "r"}};
+    for (const auto& [line, pack] : cases) {
+        ASSERT_TRUE(quarn.enter(line)) << line;
+        const auto shown = quarn.output();
+        EXPECT_EQ(Lines(shown.end() - 2, shown.end()),
+                  (Lines{"> " + line, "no such pack: " + pack}));
+        EXPECT_EQ(quarn.instruments(), (Lines{"kick"})) << line;
+        EXPECT_EQ(quarn.sequencer().get_state_names(), (Lines{"verse"})) << line;
+        EXPECT_EQ(quarn.samples(), (Lines{"clap", "hh", "kick", "oh", "percy", "snare"}));
+    }
+    // A composition that names a missing pack replaces the state anyway.
+    write_file(quarn.base() / "lost.json", R"({"samplePack": "nothere", "bpm": 100})");
+    ASSERT_FALSE(quarn.run("load lost"));
     EXPECT_TRUE(quarn.samples().empty());
     EXPECT_TRUE(quarn.instruments().empty());
-    EXPECT_EQ(quarn.pending().size(), queued);
+    EXPECT_EQ(quarn.pending().back(), "file loaded!");
 }
 
 TEST(AppPacks, OfTwoFilesWithOneSampleNameTheLaterPathDecides) {
