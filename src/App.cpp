@@ -23,6 +23,7 @@
 #include "scroller.h"
 #include "string_utils.h"
 #include "tui/screen_interactive.h"
+#include "tui/unicode.h"
 
 // ---------------------------------------------------------------------------
 // Window frames
@@ -217,23 +218,81 @@ App::~App() {
 
 // --- replies to the commands ---
 
+namespace {
+
+// Columns the text takes on screen: wide characters take two.
+int columns_of(const std::wstring& text) {
+    int columns = 0;
+    for (wchar_t c : text)
+        columns += std::max(0, tui::codepoint_width(static_cast<char32_t>(c)));
+    return columns;
+}
+
+// The word cut into pieces of at most `width` columns (a long path, say).
+std::vector<std::wstring> pieces_of(const std::wstring& word, int width) {
+    std::vector<std::wstring> pieces(1);
+    int columns = 0;
+    for (wchar_t c : word) {
+        const int w = std::max(0, tui::codepoint_width(static_cast<char32_t>(c)));
+        if (columns + w > width && !pieces.back().empty()) {
+            pieces.emplace_back();
+            columns = 0;
+        }
+        pieces.back() += c;
+        columns += w;
+    }
+    return pieces;
+}
+
+std::vector<std::wstring> words_of(const std::wstring& text) {
+    std::vector<std::wstring> words;
+    std::wistringstream in(text);
+    for (std::wstring word; in >> word;) {
+        for (auto& piece : pieces_of(word, kTextWidth))
+            words.push_back(std::move(piece));
+    }
+    return words;
+}
+
+}  // namespace
+
 void App::add_words(const std::wstring& title, const std::vector<std::wstring>& words) {
     std::lock_guard<std::mutex> lock(output_mutex);
-    pending_output.push_back(tui::text(title));
+    // Every line fits the output area: a title wider than it goes on over
+    // more plain lines, and a word wider than a line is cut.
+    if (columns_of(title) <= kTextWidth) {
+        pending_output.push_back(tui::text(title));
+    } else {
+        std::wstring line;
+        for (const auto& word : words_of(title)) {
+            if (!line.empty() && columns_of(line) + 1 + columns_of(word) > kTextWidth) {
+                pending_output.push_back(tui::text(line));
+                line.clear();
+            }
+            line += (line.empty() ? L"" : L" ") + word;
+        }
+        pending_output.push_back(tui::text(line));
+    }
     std::wstring line;
     int column = 0;
-    for (const auto& word : words) {
-        const int length = static_cast<int>(word.size());
-        if (column + length + 1 > kTextWidth) {
-            pending_output.push_back(tui::text(line) | tui::bold);
-            line.clear();
-            column = 0;
+    for (const auto& whole_word : words) {
+        for (const auto& word : pieces_of(whole_word, kTextWidth - 1)) {
+            const int length = columns_of(word);
+            if (column + length + 1 > kTextWidth) {
+                pending_output.push_back(tui::text(line) | tui::bold);
+                line.clear();
+                column = 0;
+            }
+            column += length + 1;
+            line += word + L" ";
         }
-        column += length + 1;
-        line += word + L" ";
     }
     if (!line.empty())
         pending_output.push_back(tui::text(line) | tui::bold);
+}
+
+void App::add_failure(const std::wstring& title, const std::string& reason) {
+    add_words(title, words_of(tui::to_wstring(reason)));
 }
 
 void App::queue_line(tui::Element line) {
@@ -313,7 +372,7 @@ void App::on_save(const std::string& name) {
     const std::string path = base_folder + "/" + name + ".json";
     std::string error;
     if (!replace_file(path, composition.serialize(true), error)) {
-        add_words(L"could not save " + tui::to_wstring(path) + L": " + tui::to_wstring(error), {});
+        add_failure(L"could not save " + tui::to_wstring(name) + L".json:", error);
     }
 }
 
@@ -333,7 +392,7 @@ void App::on_load(const std::string& name) {
     if (error.empty() && !is_blank(std::string(end, text->end())))
         error = "text after the end";
     if (!error.empty()) {
-        add_words(L"could not load " + tui::to_wstring(path) + L": " + tui::to_wstring(error), {});
+        add_failure(L"could not load " + tui::to_wstring(name) + L".json:", error);
         return;
     }
     if (!composition.is<picojson::object>()) {

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app_harness.h"
+#include "tui/unicode.h"
 
 using namespace quarn_test;
 using Lines = std::vector<std::string>;
@@ -15,12 +17,19 @@ TEST(AppPacks, UseShowsTheReadmeUpToItsFirstEmptyLineThenTheSamples) {
     ASSERT_TRUE(quarn.enter("use drovan"));
     const auto lines = quarn.app().output_lines();
     EXPECT_EQ(texts(lines),
-              (Lines{"> use drovan",
-                     "The drovan pack: a dry electronic kit with bass drum (bd), snare (sd),",
-                     "rim shot, cowbell, tom, shaker and a falling zap.",
+              (Lines{"> use drovan", "The drovan pack: a dry electronic kit with bass",
+                     "drum (bd), snare (sd), rim shot, cowbell, tom,", "shaker and a falling zap.",
                      "bd cowbell rim sd shaker tom zap "}));
     EXPECT_TRUE(first_cell(lines[1]).bold);
-    EXPECT_TRUE(first_cell(lines[2]).bold);
+    EXPECT_TRUE(first_cell(lines[3]).bold);
+    // The shipped readmes fit the output area.
+    for (const auto& pack : fs::directory_iterator(binary_dir() / "samples")) {
+        if (!pack.is_directory())
+            continue;
+        std::istringstream readme(read_file(pack.path() / "readme.txt"));
+        for (std::string line; std::getline(readme, line);)
+            EXPECT_LE(tui::string_width(line), 48) << pack.path() << ": " << line;
+    }
 
     fs::create_directories(quarn.pack("mine"));
     write_wav(quarn.pack("mine") / "one.wav");

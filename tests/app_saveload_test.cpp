@@ -65,16 +65,15 @@ TEST(AppSaveLoad, SavingReplacesTheWholeFileAndSaysWhyItFailed) {
     // A folder in the way: the rename fails, the folder stays, no temporary file is left.
     fs::create_directories(quarn.base() / "blocked.json" / "inside");
     ASSERT_FALSE(quarn.run("save blocked"));
-    const std::string path = (quarn.base() / "blocked.json").string();
-    EXPECT_EQ(quarn.pending(), (Lines{"could not save " + path + ": Is a directory"}));
+    EXPECT_EQ(quarn.pending(), (Lines{"could not save blocked.json:", "Is a directory "}));
     for (const auto& entry : fs::directory_iterator(quarn.base()))
         EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << entry.path();
 
     AppHarness missing(false);
     fs::remove_all(missing.base());
     ASSERT_FALSE(missing.run("save song"));
-    EXPECT_EQ(missing.pending(), (Lines{"could not save " + missing.base().string() +
-                                        "/song.json: No such file or directory"}));
+    EXPECT_EQ(missing.pending(),
+              (Lines{"could not save song.json:", "No such file or directory "}));
 }
 
 TEST(AppSaveLoad, FilesThatAreNoCompositionChangeNothing) {
@@ -85,14 +84,13 @@ TEST(AppSaveLoad, FilesThatAreNoCompositionChangeNothing) {
     write_file(quarn.base() / "cut.json", R"({"samplePack": "drovan", "patterns": [)");
     write_file(quarn.base() / "tail.json", R"({"samplePack": "drovan"} {})");
     fs::create_directories(quarn.base() / "folder.json");
-    const std::string base = quarn.base().string();
     const std::pair<const char*, std::string> cases[] = {
         {"load missing", "file not found :("},
         {"load empty", "file not found :("},
         {"load folder", "file not found :("},
         {"load list", "file not found :("},
-        {"load cut", "could not load " + base + "/cut.json: "},
-        {"load tail", "could not load " + base + "/tail.json: text after the end"},
+        {"load cut", "syntax error at line 1 "},
+        {"load tail", "text after the end "},
         {"load ../song", kRefused},
         {"load ..", kRefused},
     };
