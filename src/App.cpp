@@ -228,18 +228,22 @@ int columns_of(const std::wstring& text) {
     return columns;
 }
 
-// The word cut into pieces of at most `width` columns (a long path, say).
+// The word cut into pieces of at most `width` columns; a long path is cut
+// after one of its slashes where it can be.
 std::vector<std::wstring> pieces_of(const std::wstring& word, int width) {
     std::vector<std::wstring> pieces(1);
-    int columns = 0;
     for (wchar_t c : word) {
-        const int w = std::max(0, tui::codepoint_width(static_cast<char32_t>(c)));
-        if (columns + w > width && !pieces.back().empty()) {
-            pieces.emplace_back();
-            columns = 0;
+        std::wstring& piece = pieces.back();
+        if (!piece.empty() && columns_of(piece + c) > width) {
+            const auto slash = piece.find_last_of(L'/');
+            std::wstring rest;
+            if (slash != std::wstring::npos && slash > 0 && slash + 1 < piece.size()) {
+                rest = piece.substr(slash + 1);
+                piece.erase(slash + 1);
+            }
+            pieces.push_back(std::move(rest));
         }
         pieces.back() += c;
-        columns += w;
     }
     return pieces;
 }

@@ -51,13 +51,13 @@ TEST(AppReplies, AddWordsWrapsWordsIntoBoldLinesOf48Columns) {
 TEST(AppReplies, EveryReplyLineFitsTheOutputArea) {
     AppHarness quarn;
     const std::string path = "/a/folder/" + std::string(60, 'p') + "/song.json";
-    // Wide titles wrap over plain lines, wide words are cut; wide characters
-    // take two columns.
+    // Wide titles wrap over plain lines, wide words are cut (a path after a
+    // slash where it can be); wide characters take two columns.
     quarn.app().add_words(L"could not save " + tui::to_wstring(path) + L": No such file",
                           {std::wstring(48, L'x'), L"y", std::wstring(30, L'中')});
     EXPECT_EQ(quarn.pending(),
-              (Lines{"could not save", "/a/folder/" + std::string(38, 'p'),
-                     std::string(22, 'p') + "/song.json: No such file", std::string(47, 'x') + " ",
+              (Lines{"could not save /a/folder/", std::string(48, 'p'),
+                     std::string(12, 'p') + "/song.json: No such file", std::string(47, 'x') + " ",
                      "x y ", tui::to_string(std::wstring(23, L'中')) + " ",
                      tui::to_string(std::wstring(7, L'中')) + " "}));
     EXPECT_FALSE(first_cell(quarn.app().pending_lines()[1]).bold);

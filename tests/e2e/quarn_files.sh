@@ -91,8 +91,10 @@ e2e_until 5 "the recording does not grow" grows "$first" "$size"
 # A second of sound holds four steps, so the hits are surely in it.
 e2e_until 10 "the recording does not reach one second" holds_at_least "$first" $((44 + 96000 * 8))
 quarn_accept f "record stop"
-expected="saved as $first"
-expect_reply "${expected:0:48}"
+# The path wraps within the output area after its folder.
+expect_reply "$(basename "$first")"
+output_line_is 8 "saved as $(dirname "$first")/" ||
+    e2e_fail "the line above the file name is \"$(quarn_output_line f 8)\""
 e2e_wait_for f "[ ] Record"
 expect_closed_recording "$first"
 size=$(size_of "$first")
