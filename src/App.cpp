@@ -242,6 +242,8 @@ std::vector<std::wstring> pieces_of(const std::wstring& word, int width) {
                 piece.erase(slash + 1);
             }
             pieces.push_back(std::move(rest));
+            if (columns_of(pieces.back() + c) > width)
+                pieces.emplace_back();  // a wide character after the slash's rest
         }
         pieces.back() += c;
     }
