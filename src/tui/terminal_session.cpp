@@ -206,7 +206,12 @@ TerminalSession::TerminalSession(int fd) {
     install(SIGWINCH, on_resize_signal, &old_resize_action_);
 
     use_utf8_ctype();
-    SCREEN* screen = newterm(nullptr, stdout, stdin);
+    // Asked first on its own: ncurses keeps hold of memory when newterm fails.
+    int terminal_status = 0;
+    const bool known = setupterm(nullptr, STDOUT_FILENO, &terminal_status) == OK;
+    if (known)
+        del_curterm(cur_term);  // newterm reads the entry again for its screen
+    SCREEN* screen = known ? newterm(nullptr, stdout, stdin) : nullptr;
     if (screen == nullptr) {
         release();
         throw std::runtime_error("cannot use this terminal");
