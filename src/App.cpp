@@ -25,6 +25,7 @@
 #include "scroller.h"
 #include "string_utils.h"
 #include "tui/screen_interactive.h"
+#include "tui/unicode.h"
 #include "watch/UniqueFd.h"
 
 // ---------------------------------------------------------------------------
@@ -208,19 +209,6 @@ bool is_blank(const std::string& text) {
     return text.find_first_not_of(" \t\r\n") == std::string::npos;
 }
 
-std::wstring failure_reason(int error) {
-    return tui::to_wstring(std::strerror(error));
-}
-
-// The words of a reply text, for add_words to wrap.
-std::vector<std::wstring> words_of(const std::wstring& text) {
-    std::vector<std::wstring> words;
-    std::wistringstream in(text);
-    for (std::wstring word; in >> word;)
-        words.push_back(word);
-    return words;
-}
-
 // Compositions are a few kilobytes; a bound keeps a huge file (or one that
 // never ends) from filling the memory.
 constexpr std::size_t kLargestComposition = 64 * 1024 * 1024;
@@ -337,23 +325,87 @@ App::~App() {
 
 // --- replies to the commands ---
 
+namespace {
+
+// Columns the text takes on screen: wide characters take two.
+int columns_of(const std::wstring& text) {
+    int columns = 0;
+    for (wchar_t c : text)
+        columns += std::max(0, tui::codepoint_width(static_cast<char32_t>(c)));
+    return columns;
+}
+
+// The word cut into pieces of at most `width` columns; a long path is cut
+// after one of its slashes where it can be.
+std::vector<std::wstring> pieces_of(const std::wstring& word, int width) {
+    std::vector<std::wstring> pieces(1);
+    for (wchar_t c : word) {
+        std::wstring& piece = pieces.back();
+        if (!piece.empty() && columns_of(piece + c) > width) {
+            const auto slash = piece.find_last_of(L'/');
+            std::wstring rest;
+            if (slash != std::wstring::npos && slash > 0 && slash + 1 < piece.size()) {
+                rest = piece.substr(slash + 1);
+                piece.erase(slash + 1);
+            }
+            pieces.push_back(std::move(rest));
+            if (columns_of(pieces.back() + c) > width)
+                pieces.emplace_back();  // a wide character after the slash's rest
+        }
+        pieces.back() += c;
+    }
+    return pieces;
+}
+
+std::vector<std::wstring> words_of(const std::wstring& text) {
+    std::vector<std::wstring> words;
+    std::wistringstream in(text);
+    for (std::wstring word; in >> word;) {
+        for (auto& piece : pieces_of(word, kTextWidth))
+            words.push_back(std::move(piece));
+    }
+    return words;
+}
+
+}  // namespace
+
 void App::add_words(const std::wstring& title, const std::vector<std::wstring>& words) {
     std::lock_guard<std::mutex> lock(output_mutex);
-    pending_output.push_back(tui::text(title));
+    // Every line fits the output area: a title wider than it goes on over
+    // more plain lines, and a word wider than a line is cut.
+    if (columns_of(title) <= kTextWidth) {
+        pending_output.push_back(tui::text(title));
+    } else {
+        std::wstring line;
+        for (const auto& word : words_of(title)) {
+            if (!line.empty() && columns_of(line) + 1 + columns_of(word) > kTextWidth) {
+                pending_output.push_back(tui::text(line));
+                line.clear();
+            }
+            line += (line.empty() ? L"" : L" ") + word;
+        }
+        pending_output.push_back(tui::text(line));
+    }
     std::wstring line;
     int column = 0;
-    for (const auto& word : words) {
-        const int length = static_cast<int>(word.size());
-        if (column + length + 1 > kTextWidth) {
-            pending_output.push_back(tui::text(line) | tui::bold);
-            line.clear();
-            column = 0;
+    for (const auto& whole_word : words) {
+        for (const auto& word : pieces_of(whole_word, kTextWidth - 1)) {
+            const int length = columns_of(word);
+            if (column + length + 1 > kTextWidth) {
+                pending_output.push_back(tui::text(line) | tui::bold);
+                line.clear();
+                column = 0;
+            }
+            column += length + 1;
+            line += word + L" ";
         }
-        column += length + 1;
-        line += word + L" ";
     }
     if (!line.empty())
         pending_output.push_back(tui::text(line) | tui::bold);
+}
+
+void App::add_failure(const std::wstring& title, const std::string& reason) {
+    add_words(title, words_of(tui::to_wstring(reason)));
 }
 
 void App::queue_line(tui::Element line) {
@@ -368,6 +420,15 @@ void App::queue_lines(const std::vector<std::string>& lines, tui::Decorator styl
 }
 
 void App::on_sample_pack(const std::string& name) {
+    // A mistyped name ("use drovn", or "user" read as "use r") must not wipe
+    // the composition: only a pack that exists is switched to.
+    std::error_code error;
+    if (!name.empty() && is_plain_name(name) &&
+        !std::filesystem::is_directory(base_folder + "/samples/" + name, error)) {
+        add_words(L"no such pack: " + tui::to_wstring(name), {});
+        pack_refused = true;
+        return;
+    }
     load_sample_pack(name, true);
 }
 
@@ -386,9 +447,9 @@ void App::on_record(bool record) {
         if (audio_engine->is_recording())
             add_words(L"started recording...", {});
         else
-            add_words(
-                L"could not start recording:",
-                words_of(path + L": " + failure_reason(audio_engine->last_recording_error())));
+            add_failure(L"could not start recording:",
+                        audio_engine->recording_path + ": " +
+                            std::strerror(audio_engine->last_recording_error()));
     } else if (!was_recording) {
         add_words(L"nothing is being recorded", {});
     } else if (audio_engine->last_recording_error() == 0) {
@@ -402,10 +463,10 @@ void App::toggle_recording() {
         audio_engine->end_recording();
         record_checked = false;
         if (audio_engine->last_recording_error() != 0) {
-            add_words(L"recording failed:",
-                      words_of(tui::to_wstring(audio_engine->recording_path) + L": " +
-                               failure_reason(audio_engine->last_recording_error()) +
-                               L"; it keeps what was recorded before"));
+            add_failure(L"recording failed:",
+                        audio_engine->recording_path + ": " +
+                            std::strerror(audio_engine->last_recording_error()) +
+                            "; it keeps what was recorded before");
         }
         return;
     }
@@ -444,7 +505,7 @@ void App::on_save(const std::string& name) {
     const std::string path = base_folder + "/" + name + ".json";
     std::string error;
     if (!replace_file(path, composition.serialize(true), error)) {
-        add_words(L"could not save " + tui::to_wstring(path) + L": " + tui::to_wstring(error), {});
+        add_failure(L"could not save " + tui::to_wstring(name) + L".json:", error);
     }
 }
 
@@ -463,7 +524,7 @@ void App::on_load(const std::string& name) {
     if (error.empty())
         error = parse_composition(*text, composition);
     if (!error.empty()) {
-        add_words(L"could not load " + tui::to_wstring(path) + L": " + tui::to_wstring(error), {});
+        add_failure(L"could not load " + tui::to_wstring(name) + L".json:", error);
         return;
     }
     if (!composition.is<picojson::object>()) {
@@ -519,6 +580,9 @@ void App::on_set_volume(float volume) {
 }
 
 std::string App::get_sample_listing() {
+    // "use" lists the samples after its switch; a refused one has nothing new to show.
+    if (std::exchange(pack_refused, false))
+        return "";
     std::lock_guard<std::mutex> lock(samples_mutex);
     if (sample_names.empty())
         return "You have no samples loaded.\nVery strange!";
@@ -571,7 +635,7 @@ void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
         return;
     }
     pack_folder = base_folder + "/samples/" + name;
-    pack_name = tui::to_wstring(name);
+    pack_name = to_wstring(name);  // as the pack list converts it, so that it is found there
     sequencer->clear();
     std::uint64_t generation;
     {
@@ -952,6 +1016,15 @@ void App::run() {
                         });
 
     auto screen = tui::ScreenInteractive::Fullscreen();
+    // However the loop ends, the audio thread lets go of the screen and the
+    // field before they go (declared after them, so it runs first).
+    struct Unhook {
+        App& app;
+        ~Unhook() {
+            app.audio_engine->stop();
+            app.sequencer->set_callbacks(nullptr, nullptr, nullptr);
+        }
+    } unhook{*this};
     sequencer->set_callbacks([&screen](int) { screen.PostEvent(tui::Event::Custom); },
                              [this](std::shared_ptr<SequencerPattern> pattern, int step) {
                                  std::lock_guard<std::mutex> lock(samples_mutex);
@@ -966,12 +1039,8 @@ void App::run() {
                                  return sample_buffers.count(name) > 0;
                              });
     field.command_input->TakeFocus();
-    {
-        QuietStandardError quiet;
-        screen.Loop(root);
-    }
-    // The step callbacks refer to the screen and the field, which go next.
-    audio_engine->stop();
+    QuietStandardError quiet;
+    screen.Loop(root);
 }
 
 tui::Element App::render_main(CommandField& field) {

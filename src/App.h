@@ -77,7 +77,9 @@ class App : public ParseListener {
     App& operator=(const App&) = delete;
 
     // Main thread. The full-screen interface, until the terminal library ends
-    // its loop (Ctrl-C, SIGTERM, SIGHUP).
+    // its loop (an ending signal, or the end of the input). However it ends,
+    // by returning or by an exception, the audio engine is stopped and the
+    // sequencer's callbacks are cleared first.
     void run();
 
     // Main thread.
@@ -101,8 +103,12 @@ class App : public ParseListener {
     std::string get_sample_listing() override;
 
     // Queues a plain title line and the words wrapped into bold lines of at
-    // most 48 columns. Any thread.
+    // most 48 columns. A wider title is wrapped over plain lines and a wider
+    // word is cut, so every line fits the output area. Any thread.
     void add_words(const std::wstring& title, const std::vector<std::wstring>& words);
+    // Why something failed: a short plain title ("could not save x.json:")
+    // and the reason (UTF-8) in wrapped bold lines. Any thread.
+    void add_failure(const std::wstring& title, const std::string& reason);
 
     // Main thread. Makes `name` the active pack (the empty name lists the packs).
     void load_sample_pack(const std::string& name, bool show_readme);
@@ -188,7 +194,8 @@ class App : public ParseListener {
     std::vector<tui::Element> output;
     std::vector<tui::Element> pending_output;
 
-    std::wstring pack_name;  // main thread
+    std::wstring pack_name;     // main thread
+    bool pack_refused = false;  // main thread: the last "use" named no pack
 };
 
 // The command field's state and its key handlers; lives as long as the loop of

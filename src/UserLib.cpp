@@ -20,16 +20,6 @@ bool starts_with(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-void append_utf16(std::wstring& out, char32_t code) {
-    if (code < 0x10000) {
-        out.push_back(static_cast<wchar_t>(code));
-        return;
-    }
-    code -= 0x10000;
-    out.push_back(static_cast<wchar_t>(0xD800 + (code >> 10)));
-    out.push_back(static_cast<wchar_t>(0xDC00 + (code & 0x3FF)));
-}
-
 }  // namespace
 
 std::wstring to_wstring(const std::string& text) {
@@ -80,7 +70,7 @@ std::wstring to_wstring(const std::string& text) {
             i += taken;
             continue;
         }
-        append_utf16(out, code);
+        out.push_back(static_cast<wchar_t>(code));
         i += length;
     }
     return out;

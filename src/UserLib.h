@@ -10,8 +10,8 @@
 #include "string_utils.h"
 #include "watch/FileWatcher.h"
 
-// UTF-8 to wide text, one UTF-16 code unit per wchar_t (a character beyond
-// U+FFFF becomes a surrogate pair). Each malformed sequence becomes U+FFFD.
+// UTF-8 to wide text, one wchar_t per code point, as the screen's own
+// conversion gives it. Each malformed sequence becomes U+FFFD.
 // Any thread.
 std::wstring to_wstring(const std::string& text);
 

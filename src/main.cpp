@@ -4,6 +4,7 @@
 
 #include "App.h"
 #include "string_utils.h"
+#include "tui/terminal_session.h"
 
 int main(int argc, char** argv) {
     std::cout << "hi!" << std::endl;
@@ -19,11 +20,17 @@ int main(int argc, char** argv) {
         std::cout << "error: " << error.what() << std::endl;
         return 1;
     }
-    try {
-        app->run();
-    } catch (const std::exception& error) {
-        std::cout << "error: " << error.what() << std::endl;
+    {
+        // Held until the App is gone: a signal that comes while the screen
+        // closes (the shell's hang-up after the terminal's) must not cut off
+        // the end of a recording or the stop of the audio thread.
+        tui::SignalScope ending_signals;
+        try {
+            app->run();
+        } catch (const std::exception& error) {
+            std::cout << "error: " << error.what() << std::endl;
+        }
+        app.reset();
     }
-    app.reset();
     return 0;
 }

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app_harness.h"
+#include "tui/unicode.h"
 
 using namespace quarn_test;
 using Lines = std::vector<std::string>;
@@ -15,12 +17,19 @@ TEST(AppPacks, UseShowsTheReadmeUpToItsFirstEmptyLineThenTheSamples) {
     ASSERT_TRUE(quarn.enter("use drovan"));
     const auto lines = quarn.app().output_lines();
     EXPECT_EQ(texts(lines),
-              (Lines{"> use drovan",
-                     "The drovan pack: a dry electronic kit with bass drum (bd), snare (sd),",
-                     "rim shot, cowbell, tom, shaker and a falling zap.",
+              (Lines{"> use drovan", "The drovan pack: a dry electronic kit with bass",
+                     "drum (bd), snare (sd), rim shot, cowbell, tom,", "shaker and a falling zap.",
                      "bd cowbell rim sd shaker tom zap "}));
     EXPECT_TRUE(first_cell(lines[1]).bold);
-    EXPECT_TRUE(first_cell(lines[2]).bold);
+    EXPECT_TRUE(first_cell(lines[3]).bold);
+    // The shipped readmes fit the output area.
+    for (const auto& pack : fs::directory_iterator(binary_dir() / "samples")) {
+        if (!pack.is_directory())
+            continue;
+        std::istringstream readme(read_file(pack.path() / "readme.txt"));
+        for (std::string line; std::getline(readme, line);)
+            EXPECT_LE(tui::string_width(line), 48) << pack.path() << ": " << line;
+    }
 
     fs::create_directories(quarn.pack("mine"));
     write_wav(quarn.pack("mine") / "one.wav");
@@ -62,13 +71,29 @@ TEST(AppPacks, SwitchingClearsInstrumentsAndPartsEvenToTheSamePack) {
     EXPECT_TRUE(quarn.run("kick #-"));  // no longer a sample
     ASSERT_FALSE(quarn.run("bd #-"));
     EXPECT_EQ(quarn.instruments(), (Lines{"bd"}));
+}
 
-    // A pack that does not exist still switches, to nothing, quietly.
-    const auto queued = quarn.pending().size();
-    ASSERT_FALSE(quarn.run("use nothere"));
+TEST(AppPacks, UseOfAMissingPackChangesNothingWhileACompositionNamingOneSwitches) {
+    AppHarness quarn;
+    ASSERT_FALSE(quarn.run("kick #-"));
+    ASSERT_FALSE(quarn.run("=verse"));
+    // "user" reads as "use r". One line names the pack, no listing follows.
+    const std::pair<std::string, std::string> cases[] = {{"use drovn", "drovn"}, {"user", "r"}};
+    for (const auto& [line, pack] : cases) {
+        ASSERT_TRUE(quarn.enter(line)) << line;
+        const auto shown = quarn.output();
+        EXPECT_EQ(Lines(shown.end() - 2, shown.end()),
+                  (Lines{"> " + line, "no such pack: " + pack}));
+        EXPECT_EQ(quarn.instruments(), (Lines{"kick"})) << line;
+        EXPECT_EQ(quarn.sequencer().get_state_names(), (Lines{"verse"})) << line;
+        EXPECT_EQ(quarn.samples(), (Lines{"clap", "hh", "kick", "oh", "percy", "snare"}));
+    }
+    // A composition that names a missing pack replaces the state anyway.
+    write_file(quarn.base() / "lost.json", R"({"samplePack": "nothere", "bpm": 100})");
+    ASSERT_FALSE(quarn.run("load lost"));
     EXPECT_TRUE(quarn.samples().empty());
     EXPECT_TRUE(quarn.instruments().empty());
-    EXPECT_EQ(quarn.pending().size(), queued);
+    EXPECT_EQ(quarn.pending().back(), "file loaded!");
 }
 
 TEST(AppPacks, OfTwoFilesWithOneSampleNameTheLaterPathDecides) {

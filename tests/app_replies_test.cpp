@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "Help.h"
 #include "app_harness.h"
+#include "tui/unicode.h"
 
 using namespace quarn_test;
 using Lines = std::vector<std::string>;
+namespace fs = std::filesystem;
 
 TEST(AppReplies, ListingVolumeAndPlaybackCommands) {
     AppHarness quarn;
@@ -37,15 +40,41 @@ TEST(AppReplies, AddWordsWrapsWordsIntoBoldLinesOf48Columns) {
     AppHarness quarn;
     const std::wstring ten = L"abcdefghij";
     quarn.app().add_words(L"Title: ", {ten, ten, ten, ten, ten});
-    quarn.app().add_words(L"Long", {std::wstring(48, L'x'), L"y"});
     quarn.app().add_words(L"None", {});
-    // Every word line ends with a blank; a first word of 48 columns comes
-    // after an empty line.
-    EXPECT_EQ(quarn.pending(),
-              (Lines{"Title: ", "abcdefghij abcdefghij abcdefghij abcdefghij ", "abcdefghij ",
-                     "Long", "", std::string(48, 'x') + " ", "y ", "None"}));
+    // Every word line ends with a blank.
+    EXPECT_EQ(quarn.pending(), (Lines{"Title: ", "abcdefghij abcdefghij abcdefghij abcdefghij ",
+                                      "abcdefghij ", "None"}));
     EXPECT_FALSE(first_cell(quarn.app().pending_lines()[0]).bold);
     EXPECT_TRUE(first_cell(quarn.app().pending_lines()[2]).bold);
+}
+
+TEST(AppReplies, EveryReplyLineFitsTheOutputArea) {
+    AppHarness quarn;
+    const std::string path = "/a/folder/" + std::string(60, 'p') + "/song.json";
+    // Wide titles wrap over plain lines, wide words are cut (a path after a
+    // slash where it can be); wide characters take two columns.
+    quarn.app().add_words(L"could not save " + tui::to_wstring(path) + L": No such file",
+                          {std::wstring(48, L'x'), L"y", std::wstring(30, L'中')});
+    EXPECT_EQ(quarn.pending(),
+              (Lines{"could not save /a/folder/", std::string(48, 'p'),
+                     std::string(12, 'p') + "/song.json: No such file", std::string(47, 'x') + " ",
+                     "x y ", tui::to_string(std::wstring(23, L'中')) + " ",
+                     tui::to_string(std::wstring(7, L'中')) + " "}));
+    EXPECT_FALSE(first_cell(quarn.app().pending_lines()[1]).bold);
+
+    // The failures of a load and of a recording, as the commands give them.
+    AppHarness missing(false);
+    const std::string name(40, 'n');
+    write_file(missing.base() / (name + ".json"), R"({"bpm": 100, "patterns": [ {"name": x]})");
+    ASSERT_FALSE(missing.run("load " + name));
+    fs::remove_all(missing.base());
+    ASSERT_FALSE(missing.run("record start"));
+    const auto lines = missing.pending();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0] + " " + lines[1], "could not load " + name + ".json:");
+    EXPECT_TRUE(lines[2].starts_with("syntax error")) << lines[2];
+    for (const auto& line : lines)
+        EXPECT_LE(tui::string_width(line), 48) << line;
 }
 
 TEST(AppReplies, HelpQueuesEveryLineInLightCyan) {

@@ -87,16 +87,15 @@ TEST(AppSaveLoad, SavingReplacesTheWholeFileAndSaysWhyItFailed) {
     // A folder in the way: the rename fails, the folder stays, no temporary file is left.
     fs::create_directories(quarn.base() / "blocked.json" / "inside");
     ASSERT_FALSE(quarn.run("save blocked"));
-    const std::string path = (quarn.base() / "blocked.json").string();
-    EXPECT_EQ(quarn.pending(), (Lines{"could not save " + path + ": Is a directory"}));
+    EXPECT_EQ(quarn.pending(), (Lines{"could not save blocked.json:", "Is a directory "}));
     for (const auto& entry : fs::directory_iterator(quarn.base()))
         EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << entry.path();
 
     AppHarness missing(false);
     fs::remove_all(missing.base());
     ASSERT_FALSE(missing.run("save song"));
-    EXPECT_EQ(missing.pending(), (Lines{"could not save " + missing.base().string() +
-                                        "/song.json: No such file or directory"}));
+    EXPECT_EQ(missing.pending(),
+              (Lines{"could not save song.json:", "No such file or directory "}));
 }
 
 TEST(AppSaveLoad, ASaveRemovesTheTemporaryFilesThatKilledSavesOfItsNameLeft) {
@@ -124,14 +123,13 @@ TEST(AppSaveLoad, FilesThatAreNoCompositionChangeNothing) {
     write_file(quarn.base() / "cut.json", R"({"samplePack": "drovan", "patterns": [)");
     write_file(quarn.base() / "tail.json", R"({"samplePack": "drovan"} {})");
     fs::create_directories(quarn.base() / "folder.json");
-    const std::string base = quarn.base().string();
     const std::pair<const char*, std::string> cases[] = {
         {"load missing", "file not found :("},
         {"load empty", "file not found :("},
         {"load folder", "file not found :("},
         {"load list", "file not found :("},
-        {"load cut", "could not load " + base + "/cut.json: "},
-        {"load tail", "could not load " + base + "/tail.json: text after the end"},
+        {"load cut", "could not load cut.json: syntax error at line 1 "},
+        {"load tail", "could not load tail.json: text after the end"},
         {"load ../song", kRefused},
         {"load ..", kRefused},
     };
@@ -149,9 +147,8 @@ TEST(AppSaveLoad, ADeeplyNestedFileIsRefusedBeforeItIsParsed) {
     for (int i = 0; i < 100000; ++i)
         nested += R"({"a": )";
     write_file(quarn.base() / "nested.json", nested);
-    expect_unchanged(
-        quarn, "load nested",
-        "could not load " + quarn.base().string() + "/nested.json: nested deeper than 100 levels");
+    expect_unchanged(quarn, "load nested",
+                     "could not load nested.json: nested deeper than 100 levels");
 
     // Brackets inside strings are no nesting.
     const std::string brackets(200, '{');
@@ -166,9 +163,7 @@ TEST(AppSaveLoad, ANumberBeyondTheDoubleRangeIsAMalformedFile) {
     AppHarness quarn;
     ASSERT_FALSE(quarn.run("kick #-"));
     write_file(quarn.base() / "huge.json", R"({"samplePack": "drovan", "bpm": 1e400})");
-    expect_unchanged(
-        quarn, "load huge",
-        "could not load " + quarn.base().string() + "/huge.json: a number out of range");
+    expect_unchanged(quarn, "load huge", "could not load huge.json: a number out of range");
 }
 
 TEST(AppSaveLoad, OnlyRegularFilesOfASaneSizeAreRead) {
@@ -183,8 +178,7 @@ TEST(AppSaveLoad, OnlyRegularFilesOfASaneSizeAreRead) {
     fs::resize_file(quarn.base() / "large.json", 64 * 1024 * 1024 + 1);
     expect_unchanged(quarn, "load fifo", "file not found :(");
     expect_unchanged(quarn, "load zero", "file not found :(");
-    expect_unchanged(quarn, "load large",
-                     "could not load " + quarn.base().string() + "/large.json: larger than 64 MB");
+    expect_unchanged(quarn, "load large", "could not load large.json: larger than 64 MB");
 }
 
 TEST(AppSaveLoad, TheFilesPackDecidesBeforeItsPatternsAreRead) {

@@ -9,6 +9,7 @@
 
 #include "UserLib.h"
 #include "test_support.h"
+#include "tui/unicode.h"
 
 using namespace quarn_test;
 namespace fs = std::filesystem;
@@ -49,12 +50,12 @@ class CallLog {
 
 }  // namespace
 
-TEST(ToWstringTest, ConvertsUtf8ToUtf16UnitsAndReplacesMalformedSequences) {
+TEST(ToWstringTest, ConvertsUtf8ToOneWideCharacterPerCodePointAndReplacesMalformedSequences) {
     const wchar_t bad = 0xFFFD;
     const std::pair<std::string, std::wstring> cases[] = {
         {"kick", L"kick"},
         {"caf\xC3\xA9 \xE2\x82\xAC", {L'c', L'a', L'f', 0xE9, L' ', 0x20AC}},
-        {"\xF0\x9F\xA5\x81", {0xD83E, 0xDD41}},  // beyond U+FFFF: a surrogate pair
+        {"dr\xF0\x9F\xA5\x81m", {L'd', L'r', 0x1F941, L'm'}},  // beyond U+FFFF: one character
         {"a\xFF"
          "b",
          {L'a', bad, L'b'}},
@@ -67,6 +68,8 @@ TEST(ToWstringTest, ConvertsUtf8ToUtf16UnitsAndReplacesMalformedSequences) {
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(to_wstring(text), expected) << text;
+    // The screen's conversion agrees, so the active pack is found in the list.
+    EXPECT_EQ(to_wstring("dr\xF0\x9F\xA5\x81m"), tui::to_wstring("dr\xF0\x9F\xA5\x81m"));
 }
 
 TEST(UserLibTest, ListsPacksSampleFilesAndCompositions) {

@@ -1,20 +1,51 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "tui/event.h"
 
 namespace tui {
 
-// The event for one result of ncurses' get_wch: `status` is its return value
-// (OK for a character, KEY_CODE_YES for a key code), `code` what it stored.
-// Empty for input that means nothing to the components (KEY_MOUSE and
-// KEY_RESIZE are read separately). Pure; any thread.
-std::optional<Event> event_from_key(int status, std::uint32_t code);
+// Turns the bytes a terminal sends into events, whatever its terminfo entry
+// says: UTF-8 text; Tab, Return, Backspace; the CSI and SS3 forms of the
+// arrows, Home, End, Insert, Delete, PageUp, PageDown and the function keys,
+// with or without modifier parameters; mouse reports in the SGR and X10
+// forms; text between bracketed-paste markers as characters. Any other escape
+// sequence is consumed whole (a CSI up to its final byte, an SS3 with its one
+// byte) without a byte of it becoming text. Sequences may arrive split over
+// several reads. Pure; one decoder per input stream, used by one thread.
+class InputDecoder {
+  public:
+    // Decodes `bytes`, appending the events they complete.
+    void Feed(std::string_view bytes, std::vector<Event>& events);
+    // True while a sequence or a character is unfinished.
+    bool Pending() const { return state_ != State::Ground; }
+    // No more bytes came in time: a lone ESC is the Escape key, an unfinished
+    // sequence or character is dropped.
+    void Flush(std::vector<Event>& events);
 
-// The event for one ncurses mouse report (MEVENT's bstate, x and y). Empty for
-// reports that carry no button, wheel or motion. Pure; any thread.
-std::optional<Event> event_from_mouse(std::uint64_t button_state, int x, int y);
+  private:
+    enum class State { Ground, Utf8, Escape, Csi, Ss3, LinuxFunction, X10Mouse };
+
+    void Byte(unsigned char byte, std::vector<Event>& events);
+    void Ground(unsigned char byte, std::vector<Event>& events);
+    void Utf8(unsigned char byte, std::vector<Event>& events);
+    void Csi(unsigned char byte, std::vector<Event>& events);
+    void FinishCsi(unsigned char final_byte, std::vector<Event>& events);
+    void X10Mouse(std::vector<Event>& events);
+    void Emit(Event event, std::vector<Event>& events);
+
+    State state_ = State::Ground;
+    std::string sequence_;  // the bytes of the unfinished sequence after its introducer
+    bool sequence_too_long_ = false;
+    std::uint32_t code_point_ = 0;
+    int utf8_missing_ = 0;
+    std::uint32_t utf8_smallest_ = 0;
+    bool in_paste_ = false;
+    Mouse::Button x10_pressed_ = Mouse::Left;  // X10 releases do not say which button
+};
 
 }  // namespace tui

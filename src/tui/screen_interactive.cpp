@@ -1,6 +1,5 @@
 #include "tui/screen_interactive.h"
 
-#include <curses.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -26,13 +25,19 @@ class HeldMouse : public CapturedMouseInterface {
     std::shared_ptr<bool> taken_;  // shared, so a capture may outlive the screen
 };
 
-// Sleeps until the terminal has input or the wake pipe a byte.
-void wait_for_input(int wake_fd) {
+// How long the rest of an escape sequence may take to arrive before what came
+// is taken as it is (a lone ESC is the Escape key).
+constexpr int kEscapeWaitMs = 25;
+
+// Sleeps until the terminal has input, the wake pipe a byte, or `timeout_ms`
+// (-1: no limit) has passed. Returns the terminal's poll events.
+short wait_for_input(int wake_fd, int timeout_ms) {
     pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_fd, POLLIN, 0}};
-    while (poll(fds, 2, -1) < 0 && errno == EINTR) {
-        if (TerminalSession::QuitRequested())
-            return;
+    while (poll(fds, 2, timeout_ms) < 0) {
+        if (errno != EINTR || TerminalSession::QuitRequested())
+            return 0;
     }
+    return fds[0].revents;
 }
 
 }  // namespace
@@ -85,29 +90,26 @@ void ScreenInteractive::DrainWakePipe() {
     }
 }
 
-bool ScreenInteractive::ReadTerminal(Component& component, TerminalSession& session) {
-    bool any = false;
-    for (;;) {
-        wint_t code = 0;
-        int status = get_wch(&code);
-        if (status == ERR)
-            return any;
-        any = true;
-        if (status == KEY_CODE_YES && code == KEY_RESIZE) {
-            session.TakeResize();
-            continue;
+bool ScreenInteractive::ReadTerminal(Component& component, short input_events) {
+    std::vector<Event> events;
+    if (input_events & POLLIN) {
+        char buffer[4096];
+        // The terminal reads at least one byte per read, so after poll this
+        // one does not block.
+        const ssize_t count = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (count > 0) {
+            decoder_.Feed(std::string_view(buffer, static_cast<std::size_t>(count)), events);
+        } else if (count == 0 || (errno != EINTR && errno != EAGAIN)) {
+            input_ended_ = true;  // end of input, or the terminal went away
         }
-        if (status == KEY_CODE_YES && code == KEY_MOUSE) {
-            MEVENT report;
-            if (getmouse(&report) != OK)
-                continue;
-            if (auto event = event_from_mouse(report.bstate, report.x, report.y))
-                Dispatch(component, std::move(*event));
-            continue;
-        }
-        if (auto event = event_from_key(status, static_cast<std::uint32_t>(code)))
-            Dispatch(component, std::move(*event));
+    } else if (input_events & (POLLHUP | POLLERR | POLLNVAL)) {
+        input_ended_ = true;
+    } else if (decoder_.Pending()) {
+        decoder_.Flush(events);  // the rest of the sequence did not come
     }
+    for (Event& event : events)
+        Dispatch(component, std::move(event));
+    return !events.empty();
 }
 
 void ScreenInteractive::DeliverPosted(Component& component) {
@@ -126,17 +128,20 @@ void ScreenInteractive::DeliverPosted(Component& component) {
 void ScreenInteractive::Loop(Component component) {
     TerminalSession session(wake_write_);
     CursesPainter painter;
-    while (!TerminalSession::QuitRequested()) {
+    input_ended_ = false;
+    decoder_ = InputDecoder();
+    while (!TerminalSession::QuitRequested() && !input_ended_) {
         Screen screen(session.width(), session.height());
         Render(screen, component->Render());
         painter.Paint(screen);
 
-        wait_for_input(wake_read_);
+        const short input_events =
+            wait_for_input(wake_read_, decoder_.Pending() ? kEscapeWaitMs : -1);
         DrainWakePipe();
         if (TerminalSession::QuitRequested())
             break;
         session.TakeResize();
-        ReadTerminal(component, session);
+        ReadTerminal(component, input_events);
         DeliverPosted(component);
     }
 }

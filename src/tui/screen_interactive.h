@@ -8,6 +8,7 @@
 #include "tui/captured_mouse.h"
 #include "tui/component_base.h"
 #include "tui/event.h"
+#include "tui/key_decoder.h"
 
 namespace tui {
 
@@ -22,8 +23,10 @@ class ScreenInteractive : public MouseCapturer {
     ScreenInteractive& operator=(const ScreenInteractive&) = delete;
 
     // Takes the terminal, then handles input and posted events and redraws
-    // after each batch, until Ctrl-C, SIGTERM or SIGHUP. The terminal is given
-    // back on every way out, exceptions from the components included. Main thread.
+    // after each batch, until an ending signal (Ctrl-C, Ctrl-\, SIGTERM,
+    // SIGHUP) arrives or the input ends (end of file, the terminal gone). The
+    // terminal is given back on every way out, exceptions from the components
+    // included. Main thread.
     void Loop(Component component);
 
     // Queues an event for the loop and wakes it. Any thread; never blocks on the
@@ -38,7 +41,8 @@ class ScreenInteractive : public MouseCapturer {
     ScreenInteractive();
     void Dispatch(Component& component, Event event);
     void DrainWakePipe();
-    bool ReadTerminal(Component& component, class TerminalSession& session);
+    // Decodes what the terminal sent and dispatches it; notes the end of input.
+    bool ReadTerminal(Component& component, short input_events);
     void DeliverPosted(Component& component);
 
     int wake_read_ = -1;
@@ -47,6 +51,8 @@ class ScreenInteractive : public MouseCapturer {
     std::vector<Event> posted_;
     std::atomic<bool> custom_pending_{false};
     std::shared_ptr<bool> mouse_taken_ = std::make_shared<bool>(false);
+    InputDecoder decoder_;
+    bool input_ended_ = false;
 };
 
 }  // namespace tui

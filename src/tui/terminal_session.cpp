@@ -7,20 +7,26 @@
 #include <term.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
 namespace tui {
 namespace {
 
-constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr int fatal_signals[] = {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL};
-constexpr int all_signals[] = {SIGINT,  SIGTERM, SIGHUP, SIGWINCH, SIGSEGV,
-                               SIGABRT, SIGBUS,  SIGFPE, SIGILL};
-static_assert(sizeof(all_signals) / sizeof(int) == 9);
+// Ask the loop to end: the program then shuts down in order.
+constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Crashes: the terminal is restored, then the signal takes its course.
+constexpr int fatal_signals[] = {SIGSEGV, SIGABRT, SIGBUS,  SIGFPE, SIGILL,
+                                 SIGTRAP, SIGSYS,  SIGXCPU, SIGXFSZ};
+// Signals whose default also ends the program; taken over only while nobody
+// else (a library, or the parent that made them ignored) has claimed them.
+constexpr int unclaimed_signals[] = {SIGALRM, SIGUSR1, SIGUSR2, SIGPIPE,  SIGVTALRM,
+                                     SIGPROF, SIGIO,   SIGPWR,  SIGSTKFLT};
 
 // Shared with the signal handlers, which may only touch plain flags and fds.
 volatile sig_atomic_t quit_flag = 0;
@@ -30,6 +36,13 @@ volatile sig_atomic_t termios_saved = 0;
 struct termios original_termios;
 char restore_bytes[512];
 volatile sig_atomic_t restore_length = 0;
+
+// The outermost scope's state; main thread only.
+int scope_depth = 0;
+struct sigaction old_actions[NSIG];
+bool taken[NSIG];
+stack_t old_signal_stack;
+std::unique_ptr<char[]> signal_stack;
 
 void wake() {
     int fd = wake_fd;
@@ -68,6 +81,49 @@ void on_fatal_signal(int signal_number) {
     raise(signal_number);
 }
 
+// The handlers run on a stack of their own, so that a stack overflow still
+// reaches them.
+void install(int signal_number, void (*handler)(int), struct sigaction* old) {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = handler;
+    action.sa_flags = SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, old);
+}
+
+void take(int signal_number, void (*handler)(int)) {
+    install(signal_number, handler, &old_actions[signal_number]);
+    taken[signal_number] = true;
+}
+
+void take_if_unclaimed(int signal_number) {
+    struct sigaction current;
+    if (sigaction(signal_number, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) ||
+        current.sa_handler != SIG_DFL)
+        return;
+    take(signal_number, on_fatal_signal);
+}
+
+void install_signal_stack() {
+    const std::size_t size = std::max<std::size_t>(64 * 1024, SIGSTKSZ);
+    signal_stack = std::make_unique<char[]>(size);
+    stack_t stack{};
+    stack.ss_sp = signal_stack.get();
+    stack.ss_size = size;
+    if (sigaltstack(&stack, &old_signal_stack) != 0)
+        signal_stack.reset();
+}
+
+void remove_signal_stack() {
+    if (!signal_stack)
+        return;
+    if (old_signal_stack.ss_sp == nullptr)
+        old_signal_stack.ss_flags = SS_DISABLE;
+    sigaltstack(&old_signal_stack, nullptr);
+    signal_stack.reset();
+}
+
 // A terminfo string without its padding marks ("$<5>"), or "" when absent.
 std::string terminfo_string(const char* name) {
     char* value = tigetstr(const_cast<char*>(name));
@@ -87,7 +143,9 @@ std::string terminfo_string(const char* name) {
     return out;
 }
 
-constexpr const char* mouse_on = "\033[?1003h";
+// Clicks, drags and motion without a button (any-event mode), reported in the
+// SGR form where the terminal knows it (coordinates beyond column 223).
+constexpr const char* mouse_on = "\033[?1000h\033[?1002h\033[?1003h\033[?1006h";
 constexpr const char* mouse_off = "\033[?1006l\033[?1003l\033[?1002l\033[?1000l";
 
 void prepare_restore_bytes(bool mouse) {
@@ -103,18 +161,39 @@ void prepare_restore_bytes(bool mouse) {
     restore_length = static_cast<sig_atomic_t>(length);
 }
 
-void install(int signal_number, void (*handler)(int), struct sigaction* old) {
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal_number, &action, old);
-}
-
 }  // namespace
 
-TerminalSession::TerminalSession(int fd) {
+SignalScope::SignalScope() {
+    if (scope_depth++ > 0)
+        return;
     quit_flag = 0;
+    std::memset(taken, 0, sizeof taken);
+    install_signal_stack();
+    for (int s : ending_signals)
+        take(s, on_ending_signal);
+    for (int s : fatal_signals)
+        take(s, on_fatal_signal);
+    for (int s : unclaimed_signals)
+        take_if_unclaimed(s);
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s)
+        take_if_unclaimed(s);
+}
+
+SignalScope::~SignalScope() {
+    if (--scope_depth > 0)
+        return;
+    for (int s = 1; s < NSIG; ++s) {
+        if (taken[s])
+            sigaction(s, &old_actions[s], nullptr);
+    }
+    remove_signal_stack();
+}
+
+bool SignalScope::QuitRequested() {
+    return quit_flag != 0;
+}
+
+TerminalSession::TerminalSession(int fd) {
     resize_flag = 0;
     wake_fd = fd;
     have_termios_ = tcgetattr(STDIN_FILENO, &saved_termios_) == 0;
@@ -122,22 +201,19 @@ TerminalSession::TerminalSession(int fd) {
         original_termios = saved_termios_;
         termios_saved = 1;
     }
-    // Installed before ncurses starts, so that it keeps its hands off them.
-    int slot = 0;
-    for (int s : ending_signals)
-        install(s, on_ending_signal, &old_actions_[slot++]);
-    install(SIGWINCH, on_resize_signal, &old_actions_[slot++]);
-    for (int s : fatal_signals)
-        install(s, on_fatal_signal, &old_actions_[slot++]);
+    // Installed before ncurses starts (like the scope's), so that it keeps
+    // its hands off them.
+    install(SIGWINCH, on_resize_signal, &old_resize_action_);
 
     use_utf8_ctype();
-    SCREEN* screen = newterm(nullptr, stdout, stdin);
+    // Asked first on its own: ncurses keeps hold of memory when newterm fails.
+    int terminal_status = 0;
+    const bool known = setupterm(nullptr, STDOUT_FILENO, &terminal_status) == OK;
+    if (known)
+        del_curterm(cur_term);  // newterm reads the entry again for its screen
+    SCREEN* screen = known ? newterm(nullptr, stdout, stdin) : nullptr;
     if (screen == nullptr) {
-        for (int i = 0; i < 9; ++i)
-            sigaction(all_signals[i], &old_actions_[i], nullptr);
-        wake_fd = -1;
-        termios_saved = 0;
-        setlocale(LC_CTYPE, old_ctype_.c_str());
+        release();
         throw std::runtime_error("cannot use this terminal");
     }
     screen_ = screen;
@@ -146,9 +222,6 @@ TerminalSession::TerminalSession(int fd) {
     noecho();
     nonl();
     intrflush(stdscr, FALSE);
-    keypad(stdscr, TRUE);
-    nodelay(stdscr, TRUE);
-    set_escdelay(25);
     curs_set(0);
     if (has_colors()) {
         start_color();
@@ -156,16 +229,13 @@ TerminalSession::TerminalSession(int fd) {
     }
     bool mouse = tigetstr(const_cast<char*>("kmous")) != nullptr &&
                  tigetstr(const_cast<char*>("kmous")) != reinterpret_cast<char*>(-1);
-    mouseinterval(0);
-    mousemask(ALL_MOUSE_EVENTS | REPORT_MOUSE_POSITION, nullptr);
     if (mouse)
-        putp(mouse_on);  // motion without a button is reported only in any-event mode
+        putp(mouse_on);
     mouse_ = mouse;
     prepare_restore_bytes(mouse);
 }
 
 TerminalSession::~TerminalSession() {
-    mousemask(0, nullptr);
     if (mouse_)
         putp(mouse_off);
     curs_set(1);
@@ -174,9 +244,12 @@ TerminalSession::~TerminalSession() {
     restore_length = 0;
     if (have_termios_)
         tcsetattr(STDIN_FILENO, TCSANOW, &saved_termios_);
+    release();
+}
+
+void TerminalSession::release() {
     termios_saved = 0;
-    for (int i = 0; i < 9; ++i)
-        sigaction(all_signals[i], &old_actions_[i], nullptr);
+    sigaction(SIGWINCH, &old_resize_action_, nullptr);
     wake_fd = -1;
     setlocale(LC_CTYPE, old_ctype_.c_str());
 }
@@ -201,7 +274,7 @@ int TerminalSession::height() const {
 }
 
 bool TerminalSession::QuitRequested() {
-    return quit_flag != 0;
+    return SignalScope::QuitRequested();
 }
 
 bool TerminalSession::TakeResize() {

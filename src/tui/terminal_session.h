@@ -7,11 +7,30 @@
 
 namespace tui {
 
+// Catches, for its lifetime, every signal that would end the program. Ctrl-C,
+// Ctrl-\, SIGTERM and SIGHUP only ask the loop to end (and wake it through
+// the open TerminalSession); any other signal whose default ends the program
+// (a crash, even a stack overflow, which the handlers survive on a stack of
+// their own) gives the terminal back and then takes its default course.
+// Scopes nest: only the outermost installs the handlers and puts the old ones
+// back, so a program that holds one past its screen keeps the ending signals
+// caught until its shut-down is complete. Main thread only.
+class SignalScope {
+  public:
+    SignalScope();
+    ~SignalScope();
+    SignalScope(const SignalScope&) = delete;
+    SignalScope& operator=(const SignalScope&) = delete;
+
+    // True once an ending signal has arrived in the outermost scope.
+    static bool QuitRequested();
+};
+
 // Owns the terminal through ncurses for its lifetime: alternate screen, keys
-// without echo, mouse, colours. Ctrl-C, SIGTERM and SIGHUP ask the loop to
-// end and a resize asks it to redraw, both by a byte on `wake_fd`; a fatal
-// signal restores the terminal and then takes its default course. The
-// destructor gives the terminal back as it was. Main thread only; one at a time.
+// without echo, mouse, colours. Ending signals ask the loop to end and a
+// resize asks it to redraw, both by a byte on `wake_fd`; a fatal signal
+// restores the terminal first (see SignalScope). The destructor gives the
+// terminal back as it was. Main thread only; one at a time.
 class TerminalSession {
   public:
     explicit TerminalSession(int wake_fd);
@@ -30,9 +49,12 @@ class TerminalSession {
 
   private:
     void use_utf8_ctype();
+    // Gives the terminal back and stops waking the descriptor.
+    void release();
 
+    SignalScope signals_;  // first in, last out: caught while the terminal is ours
     std::string old_ctype_;
-    struct sigaction old_actions_[9];
+    struct sigaction old_resize_action_;
     struct termios saved_termios_;
     bool have_termios_ = false;
     bool mouse_ = false;

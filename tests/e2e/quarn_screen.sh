@@ -1,7 +1,8 @@
 # Quarn's screen in a real terminal: the opening lines, commands with their
 # echoes and replies, errors under the field, the pattern grid with its lit
 # step, mute, the detailed view, the focus ring of Tab and Shift-Tab, the
-# command history, and Ctrl-C giving the terminal back.
+# command history, Ctrl-C and Ctrl-\ giving the terminal back, and xterm's
+# key sequences handled as keys.
 source "$(dirname "$0")/lib.sh"
 
 cells="$QUARN_BUILD_DIR/screen_cells"
@@ -244,6 +245,22 @@ code=$(e2e_wait_exit q)
 [ "$code" = 0 ] || e2e_fail "Ctrl-C ended Quarn with exit code $code"
 e2e_check_restored q
 e2e_wait_for q "hi!"
+
+# --- xterm's key sequences are keys, never text; Ctrl-\ ends it in order too ---
+e2e_quarn_start x 140 44 TERM=xterm-256color
+e2e_wait_for x "type 'help' for help"
+quarn_type x "kick"
+e2e_type x $'\e[7~\e[8~\eOH\eOF\e[H\e[F\e[200~\e[201~\e[2~\e[15~\e[?1;2c\e[1;5D'
+e2e_type x "!"
+e2e_until 5 "escape sequences reached the field as text" \
+    quarn_field_is x "kic!k"
+e2e_keys x 'C-\'
+code=$(e2e_wait_exit x)
+[ "$code" = 0 ] || e2e_fail "Ctrl-\\ ended Quarn with exit code $code"
+e2e_check_restored x
+modes=$(stty -a -F "$(e2e_tmux display -p -t x '#{pane_tty}')")
+[[ "$modes" == *" icanon "* && "$modes" == *" echo "* ]] ||
+    e2e_fail "Ctrl-\\ left the terminal without canonical mode or echo: $modes"
 e2e_check_sanitizer_logs
 
 echo "quarn_screen: all checks passed"

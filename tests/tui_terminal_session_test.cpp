@@ -1,0 +1,182 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <limits>
+#include <string>
+
+#include "tui/component.h"
+#include "tui/elements.h"
+#include "tui/screen_interactive.h"
+#include "tui/terminal_session.h"
+
+using namespace tui;
+
+namespace {
+
+struct Ending {
+    int status = 0;      // as waitpid gives it
+    std::string output;  // what the child wrote to its terminal
+    termios modes{};     // the terminal's modes after the child ended
+    bool hung = false;   // killed after the time limit
+};
+
+enum class Input { Terminal, DevNull, TerminalClosedOnceDrawn };
+
+// Runs `body` in a child process on a fresh pseudo-terminal in canonical mode
+// with echo (TERM=xterm-256color); its result is the exit code.
+Ending run_on_terminal(const std::function<int()>& body, Input input = Input::Terminal) {
+    int master = -1, slave = -1;
+    Ending ending;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+        ADD_FAILURE() << "no pseudo-terminal";
+        return ending;
+    }
+    termios cooked;
+    tcgetattr(slave, &cooked);
+    cooked.c_lflag |= ICANON | ECHO | ISIG;
+    tcsetattr(slave, TCSANOW, &cooked);
+
+    const pid_t child = fork();
+    if (child == 0) {
+        const int in = input == Input::DevNull ? open("/dev/null", O_RDONLY) : slave;
+        dup2(in, STDIN_FILENO);
+        dup2(slave, STDOUT_FILENO);
+        close(master);
+        setenv("TERM", "xterm-256color", 1);
+        _exit(body());
+    }
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (;;) {
+        pollfd fd{master, POLLIN, 0};
+        poll(&fd, 1, 20);
+        char buffer[4096];
+        ssize_t n;
+        while (master >= 0 && (n = read(master, buffer, sizeof buffer)) > 0)
+            ending.output.append(buffer, static_cast<std::size_t>(n));
+        if (input == Input::TerminalClosedOnceDrawn && master >= 0 &&
+            ending.output.find("drawn") != std::string::npos) {
+            close(master);
+            close(slave);
+            master = slave = -1;
+        }
+        if (waitpid(child, &ending.status, WNOHANG) == child)
+            break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            ending.hung = true;
+            kill(child, SIGKILL);
+            waitpid(child, &ending.status, 0);
+            break;
+        }
+    }
+    if (slave >= 0) {
+        tcgetattr(slave, &ending.modes);
+        close(slave);
+        close(master);
+    }
+    return ending;
+}
+
+bool cooked(const termios& modes) {
+    return (modes.c_lflag & ICANON) && (modes.c_lflag & ECHO);
+}
+
+// A wake pipe for the session, as the screen loop has one.
+int wake_pipe() {
+    int fds[2];
+    return pipe(fds) == 0 ? fds[1] : -1;
+}
+
+// Recurses until the stack runs out (the limit is never reached).
+[[gnu::noinline]] int overflow_stack(long depth, long limit) {
+    volatile char frame[1024];
+    frame[0] = static_cast<char>(depth);
+    if (depth == limit)
+        return frame[0];
+    return overflow_stack(depth + 1, limit) + frame[0];
+}
+
+}  // namespace
+
+TEST(TuiTerminalSession, EndingSignalsAskTheLoopToEndAndFatalOnesRestoreTheTerminal) {
+    // Ctrl-C, Ctrl-\, SIGTERM and SIGHUP: the program lives on to end in order.
+    for (int signal_number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
+        const Ending ending = run_on_terminal([signal_number] {
+            TerminalSession session(wake_pipe());
+            raise(signal_number);
+            return TerminalSession::QuitRequested() ? 0 : 2;
+        });
+        ASSERT_TRUE(WIFEXITED(ending.status)) << strsignal(signal_number);
+        EXPECT_EQ(WEXITSTATUS(ending.status), 0) << strsignal(signal_number);
+        EXPECT_TRUE(cooked(ending.modes)) << strsignal(signal_number);
+    }
+    // Signals that end the program: the terminal is given back first, also
+    // after a stack overflow.
+    struct Fatal {
+        int signal_number;
+        std::function<void()> cause;
+    };
+    const Fatal fatal[] = {
+        {SIGUSR1, [] { raise(SIGUSR1); }},
+        {SIGABRT, [] { std::abort(); }},
+        {SIGSEGV, [] { overflow_stack(0, std::numeric_limits<long>::max()); }},
+    };
+    for (const Fatal& f : fatal) {
+        const Ending ending = run_on_terminal([&f] {
+            TerminalSession session(wake_pipe());
+            f.cause();
+            return 0;
+        });
+        ASSERT_TRUE(WIFSIGNALED(ending.status)) << strsignal(f.signal_number);
+        EXPECT_EQ(WTERMSIG(ending.status), f.signal_number);
+        EXPECT_NE(ending.output.find("\x1b[?1049l"), std::string::npos)
+            << strsignal(f.signal_number) << ": the alternate screen was not left";
+        EXPECT_TRUE(cooked(ending.modes)) << strsignal(f.signal_number);
+    }
+}
+
+TEST(TuiTerminalSession, AnOuterScopeKeepsTheEndingSignalsCaughtPastTheScreen) {
+    const Ending ending = run_on_terminal([] {
+        SignalScope shut_down;
+        { TerminalSession session(wake_pipe()); }
+        raise(SIGHUP);  // the shell's hang-up, after the terminal's
+        raise(SIGTERM);
+        return SignalScope::QuitRequested() ? 0 : 2;
+    });
+    ASSERT_TRUE(WIFEXITED(ending.status));
+    EXPECT_EQ(WEXITSTATUS(ending.status), 0);
+    EXPECT_TRUE(cooked(ending.modes));
+    // Once the last scope is gone the signals take their course again.
+    const Ending after = run_on_terminal([] {
+        { SignalScope scope; }
+        raise(SIGHUP);
+        return 0;
+    });
+    ASSERT_TRUE(WIFSIGNALED(after.status));
+    EXPECT_EQ(WTERMSIG(after.status), SIGHUP);
+}
+
+TEST(TuiTerminalSession, TheLoopEndsWhenItsInputEndsOrTheTerminalGoes) {
+    for (Input input : {Input::DevNull, Input::TerminalClosedOnceDrawn}) {
+        const Ending ending = run_on_terminal(
+            [] {
+                auto screen = ScreenInteractive::Fullscreen();
+                screen.Loop(Renderer([] { return text(L"drawn"); }));
+                return 0;
+            },
+            input);
+        EXPECT_FALSE(ending.hung) << static_cast<int>(input);
+        ASSERT_TRUE(WIFEXITED(ending.status)) << static_cast<int>(input);
+        EXPECT_EQ(WEXITSTATUS(ending.status), 0);
+    }
+}
