@@ -101,13 +101,16 @@ bool SampleDecoder::open(const std::string& path, std::uint32_t sample_rate) {
     close();
     if (sample_rate < 1)
         return false;
-    descriptor_ = open_regular_file(path);
-    if (descriptor_ < 0)
+    const int descriptor = open_regular_file(path);
+    if (descriptor < 0)
         return false;
     SF_INFO info{};
     {
         std::lock_guard<std::mutex> lock(open_mutex);
-        file_.reset(sf_open_fd(descriptor_, SFM_READ, &info, SF_FALSE));
+        // libsndfile owns the descriptor from here: a failed open closes it
+        // even when asked not to, so closing it again here could close a
+        // file another thread has just been given the same number for.
+        file_.reset(sf_open_fd(descriptor, SFM_READ, &info, SF_TRUE));
     }
     if (!file_ || info.channels < 1 || info.samplerate < 1) {
         close();
@@ -142,9 +145,6 @@ bool SampleDecoder::open(const std::string& path, std::uint32_t sample_rate) {
 void SampleDecoder::close() {
     converter_.reset();
     file_.reset();
-    if (descriptor_ >= 0)
-        ::close(descriptor_);
-    descriptor_ = -1;
     file_channels_ = 0;
     declared_frames_ = 0;
     end_of_file_ = false;

@@ -57,7 +57,6 @@ class SampleDecoder {
     std::uint64_t read_unconverted(float* output, std::uint64_t frame_count);
     std::uint64_t read_converted(float* output, std::uint64_t frame_count);
 
-    int descriptor_ = -1;  // the file libsndfile reads; closed after `file_`
     std::unique_ptr<sf_private_tag, FileCloser> file_;
     std::unique_ptr<soxr, ConverterDeleter> converter_;  // null at equal rates
     int file_channels_ = 0;
