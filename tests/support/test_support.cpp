@@ -59,4 +59,15 @@ std::string read_file(const std::filesystem::path& path) {
     return text.str();
 }
 
+long inotify_queue_room() {
+    long room = 0;
+    std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> room;
+    return room > 0 && room <= (1 << 20) ? room : 0;
+}
+
+void overflow_inotify_queue(const std::filesystem::path& folder, long room) {
+    for (long i = 0; i <= room / 2; ++i)
+        std::filesystem::rename(folder / (i % 2 ? "b" : "a"), folder / (i % 2 ? "a" : "b"));
+}
+
 }  // namespace quarn_test

@@ -37,4 +37,12 @@ void write_file(const std::filesystem::path& path, const std::string& text);
 // The whole content of a file ("" when it cannot be read).
 std::string read_file(const std::filesystem::path& path);
 
+// The events an inotify queue holds, or 0 when that is unknown or too many
+// to overflow in a test.
+long inotify_queue_room();
+
+// More events than a queue of `room` holds: renames of `folder`/a back and
+// forth, two events each. The file must exist.
+void overflow_inotify_queue(const std::filesystem::path& folder, long room);
+
 }  // namespace quarn_test
