@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
+#include <limits>
+#include <numbers>
 #include <random>
 #include <vector>
 
@@ -58,6 +62,36 @@ std::vector<float> run_in_pieces(LinearResampler& resampler, const std::vector<f
     return output;
 }
 
+// Every input frame, straight from the definition in double precision: a
+// one-pole low-pass on the side of the higher rate, at the lower rate's
+// Nyquist; output frame k interpolated at input position k * in / out.
+std::vector<double> linear_model(const std::vector<float>& input, int channel, double out) {
+    const double in = 96000.0;
+    const std::size_t frames = input.size() / 2;
+    const double pole = std::exp(-std::numbers::pi * std::min(in, out) / std::max(in, out));
+    std::vector<double> source(frames);
+    double state = 0.0;
+    for (std::size_t n = 0; n < frames; ++n) {
+        source[n] = input[2 * n + channel];
+        if (out < in)
+            source[n] = state = (1.0 - pole) * source[n] + pole * state;
+    }
+    std::vector<double> output;
+    state = 0.0;
+    for (std::uint64_t k = 0;; ++k) {
+        const double position = static_cast<double>(k) * in / out;
+        const auto before = static_cast<std::size_t>(position);
+        if (before >= frames || (position > before && before + 1 >= frames))
+            break;
+        const double after = before + 1 < frames ? source[before + 1] : 0.0;
+        double value = source[before] + (after - source[before]) * (position - before);
+        if (out > in)
+            value = state = (1.0 - pole) * value + pole * state;
+        output.push_back(value);
+    }
+    return output;
+}
+
 }  // namespace
 
 TEST(ResamplerRate, FollowsSemitonesAndStaysWithin32Bits) {
@@ -84,7 +118,7 @@ TEST(Resampler, EqualRatesCopyTheInputSampleForSample) {
 
 TEST(Resampler, SplittingTheWorkDoesNotChangeTheOutput) {
     const auto input = random_frames(3000, 2);
-    for (std::uint32_t rate : {48000u, 64072u, 90611u, 96001u, 192000u, 1000000u, 1u}) {
+    for (std::uint32_t rate : {48000u, 64072u, 90611u, 96001u, 192000u, 1000000u, 3000u, 16u, 1u}) {
         auto whole = pitch_resampler(rate);
         const auto expected = run_in_pieces(whole, input, 3000, 1u << 16);
         for (auto [in_piece, out_piece] :
@@ -112,6 +146,44 @@ TEST(Resampler, OutputLengthFollowsTheRate) {
     const auto long_input = random_frames(96000 * 3 + 10, 4);
     auto slowest = pitch_resampler(1);
     EXPECT_EQ(run_in_pieces(slowest, long_input, 1u << 20, 256).size() / 2, 4u);
+}
+
+TEST(Resampler, ReadsEveryFrameAndFollowsTheLinearModelWithin48Semitones) {
+    const auto input = random_frames(4000, 5);
+    for (int semitones : {-48, -12, -1, 1, 7, 12, 48}) {
+        const std::uint32_t rate = output_rate_for_semitones(semitones);
+        auto resampler = pitch_resampler(rate);
+        EXPECT_EQ(resampler.input_stride(), 1u) << semitones;
+        const auto output = run_in_pieces(resampler, input, 256, 256);
+        for (int channel : {0, 1}) {
+            const auto expected = linear_model(input, channel, rate);
+            ASSERT_EQ(output.size() / 2, expected.size()) << semitones;
+            for (std::size_t k = 0; k < expected.size(); ++k)
+                ASSERT_NEAR(output[2 * k + channel], expected[k], 1e-4)
+                    << semitones << " frame " << k;
+        }
+    }
+}
+
+TEST(Resampler, FarUpReadsABoundedShareOfTheInputAndKeepsItsLength) {
+    // Only the frames it reads hold a value: one read in passing would
+    // spoil every output after it.
+    constexpr std::size_t kFrames = 96000 * 8;
+    for (int semitones : {60, 150, 199}) {
+        const std::uint32_t rate = output_rate_for_semitones(semitones);
+        auto resampler = pitch_resampler(rate);
+        const std::uint32_t stride = resampler.input_stride();
+        ASSERT_GT(stride, 1u) << semitones;
+        EXPECT_LE(96000.0 / (static_cast<double>(stride) * rate), 32.0) << semitones;
+        std::vector<float> input(kFrames * 2, std::numeric_limits<float>::quiet_NaN());
+        for (std::size_t n = 0; n < kFrames; n += stride)
+            input[2 * n] = input[2 * n + 1] = 0.5f;
+        const auto output = run_in_pieces(resampler, input, 100000, 64);
+        EXPECT_EQ(output.size() / 2, (kFrames - 1) * rate / 96000 + 1) << semitones;
+        for (float value : output)
+            ASSERT_TRUE(std::isfinite(value)) << semitones;
+        EXPECT_NEAR(output.back(), 0.5f, 1e-3) << semitones;
+    }
 }
 
 TEST(Resampler, KeepsTheLevelAndScalesTheFrequencyOfATone) {

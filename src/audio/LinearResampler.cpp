@@ -9,16 +9,30 @@
 
 namespace audio {
 
+namespace {
+
+// Input frames read per output frame, at most, once input frames are skipped.
+constexpr std::uint32_t kFramesReadPerOutput = 16;
+
+}  // namespace
+
 LinearResampler::LinearResampler(const ResamplerConfig& config) : config_(config) {
     if (config_.sample_rate_in == 0)
         config_.sample_rate_in = 1;
     if (config_.sample_rate_out == 0)
         config_.sample_rate_out = 1;
+    // Far below the input rate, the frames read are `stride_` apart: the
+    // resampler then works as if the input rate were in / stride_.
+    stride_ = std::max<std::uint32_t>(
+        1,
+        static_cast<std::uint32_t>(config_.sample_rate_in / (std::uint64_t{kFramesReadPerOutput} *
+                                                             config_.sample_rate_out)));
+    step_out_ = static_cast<std::int64_t>(config_.sample_rate_out) * stride_;
     const double in = config_.sample_rate_in;
-    const double out = config_.sample_rate_out;
-    inverse_rate_out_ = static_cast<float>(1.0 / out);
+    const double out = static_cast<double>(step_out_);
+    inverse_step_out_ = static_cast<float>(1.0 / out);
     // The first output needs the first input frame loaded.
-    phase_ = -static_cast<std::int64_t>(config_.sample_rate_out);
+    phase_ = -step_out_;
 
     if (config_.lpf_order < 1 || in == out)
         return;
@@ -60,17 +74,24 @@ void LinearResampler::run(const float* input, std::uint64_t frames_in, float* ou
                           std::uint64_t frames_out, std::uint64_t& used, std::uint64_t& made) {
     static_assert(kChannels == 2);
     const std::int64_t step_in = config_.sample_rate_in;
-    const std::int64_t step_out = config_.sample_rate_out;
+    const std::int64_t step_out = step_out_;
+    const std::uint64_t stride = stride_;
     const float gain = 1.0f - pole_;
     const float pole = pole_;
-    const float inverse_out = inverse_rate_out_;
+    const float inverse_out = inverse_step_out_;
     std::int64_t phase = phase_;
+    std::uint64_t skip = skip_;
     float previous_left = previous_[0], previous_right = previous_[1];
     float newest_left = newest_[0], newest_right = newest_[1];
     float filtered_left = filtered_[0], filtered_right = filtered_[1];
 
     while (made < frames_out) {
         while (phase < 0) {
+            if (skip != 0) {
+                const std::uint64_t passed = std::min(skip, frames_in - used);
+                used += passed;
+                skip -= passed;
+            }
             if (used == frames_in)
                 goto out_of_input;
             previous_left = newest_left;
@@ -84,6 +105,7 @@ void LinearResampler::run(const float* input, std::uint64_t frames_in, float* ou
                 newest_right = filtered_right;
             }
             ++used;
+            skip = stride - 1;
             phase += step_out;
         }
         const float weight = static_cast<float>(phase) * inverse_out;
@@ -102,6 +124,7 @@ void LinearResampler::run(const float* input, std::uint64_t frames_in, float* ou
     }
 out_of_input:
     phase_ = phase;
+    skip_ = skip;
     previous_[0] = previous_left;
     previous_[1] = previous_right;
     newest_[0] = newest_left;

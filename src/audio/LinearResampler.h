@@ -23,6 +23,11 @@ enum class ResampleResult { success, invalid_args };
 // carried across calls, so splitting the input or output into pieces gives
 // the same frames.
 //
+// The work per output frame is bounded: where the input rate is 32 times the
+// output rate or more (+60 semitones), only every `input_stride()`th input
+// frame is read, 16 to 32 of them per output frame, and the frames between
+// are passed over unread. Below that ratio every frame is read.
+//
 // Threads: one thread at a time; made off the audio thread, run on it.
 class LinearResampler {
   public:
@@ -35,6 +40,9 @@ class LinearResampler {
                            std::uint64_t& frames_out);
 
     const ResamplerConfig& config() const { return config_; }
+    // 1 when every input frame is read; otherwise the distance between the
+    // frames that are.
+    std::uint32_t input_stride() const { return stride_; }
 
   private:
     enum class Filter { none, input, output };
@@ -45,10 +53,13 @@ class LinearResampler {
     ResamplerConfig config_;
     Filter filter_ = Filter::none;
     float pole_ = 0.0f;  // feedback coefficient of the low-pass
-    float inverse_rate_out_ = 1.0f;
+    std::uint32_t stride_ = 1;
+    std::int64_t step_out_ = 1;  // sample_rate_out x stride_
+    float inverse_step_out_ = 1.0f;
     // How far the next output lies before the newest loaded frame, in units of
     // 1/sample_rate_out input frames; below 0 means more input is needed first.
     std::int64_t phase_ = 0;
+    std::uint64_t skip_ = 0;            // input frames to pass over before the next one read
     float previous_[2] = {0.0f, 0.0f};  // the frame before the newest one
     float newest_[2] = {0.0f, 0.0f};
     float filtered_[2] = {0.0f, 0.0f};  // low-pass state
