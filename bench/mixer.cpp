@@ -1,5 +1,8 @@
-// Mixer throughput: nanoseconds per voice-frame and how many voices fit in
-// half of a 256-frame period at 96 kHz, at pitch 0 and +7, on one thread.
+// Mixer figures on one thread, against half of a 256-frame period at 96 kHz:
+// - throughput: nanoseconds per voice-frame and how many voices fit;
+// - the worst period when the last player of a large buffer ends;
+// - the worst period with eight voices pitched far up on a long sample.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -10,11 +13,13 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr int kPeriodFrames = 256;
 constexpr double kHalfPeriodNs = 0.5 * kPeriodFrames / 96000.0 * 1e9;
 
 std::shared_ptr<AudioBuffer> noise(unsigned long frames) {
-    std::mt19937 random(7);
+    std::minstd_rand random(7);
     std::uniform_real_distribution<float> sample(-0.5f, 0.5f);
     auto data = std::make_unique<float[]>(frames * 2);
     for (unsigned long i = 0; i < frames * 2; ++i)
@@ -22,6 +27,10 @@ std::shared_ptr<AudioBuffer> noise(unsigned long frames) {
     auto buffer = std::make_shared<AudioBuffer>(data.get(), frames, 2);
     data.release();
     return buffer;
+}
+
+double ns_since(Clock::time_point start) {
+    return std::chrono::duration<double, std::nano>(Clock::now() - start).count();
 }
 
 // Nanoseconds per voice-frame for `voices` players at `semitones`.
@@ -35,27 +44,100 @@ double measure(const std::shared_ptr<AudioBuffer>& sample, int voices, int semit
     float checksum = 0.0f;
     // One warm-up period, then the timed ones.
     engine.process_period(output.data(), kPeriodFrames);
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = Clock::now();
     for (int p = 0; p < kPeriods; ++p) {
         std::fill(output.begin(), output.end(), 0.0f);
         engine.process_period(output.data(), kPeriodFrames);
         checksum += output[p % output.size()];
     }
-    const auto elapsed = std::chrono::steady_clock::now() - start;
+    const double ns = ns_since(start);
     if (engine.player_count() != static_cast<std::size_t>(voices))
         std::printf("  (voices ended early: %zu left)\n", engine.player_count());
     volatile float sink = checksum;
     (void)sink;
-    const double ns = std::chrono::duration<double, std::nano>(elapsed).count();
     return ns / (static_cast<double>(voices) * kPeriodFrames * kPeriods);
+}
+
+struct Periods {
+    double worst_ns = 0.0;
+    double last_ns = 0.0;     // the period in which the last player ended
+    double release_ns = 0.0;  // freeing the ended players afterwards
+    int count = 0;
+
+    void add(const Periods& run) {
+        worst_ns = std::max(worst_ns, run.worst_ns);
+        last_ns = std::max(last_ns, run.last_ns);
+        release_ns = std::max(release_ns, run.release_ns);
+        count += run.count;
+    }
+};
+
+// Runs periods until every player has ended, timing each.
+Periods run_to_the_end(AudioEngine& engine) {
+    std::vector<float> output(kPeriodFrames * 2);
+    Periods periods;
+    while (engine.player_count() > 0) {
+        std::fill(output.begin(), output.end(), 0.0f);
+        const auto start = Clock::now();
+        engine.process_period(output.data(), kPeriodFrames);
+        periods.last_ns = ns_since(start);
+        periods.worst_ns = std::max(periods.worst_ns, periods.last_ns);
+        ++periods.count;
+    }
+    const auto start = Clock::now();
+    engine.release_ended_players();
+    periods.release_ns = ns_since(start);
+    return periods;
+}
+
+const char* against_half(double ns) {
+    return ns < kHalfPeriodNs ? "under" : "OVER";
+}
+
+void report(const char* what, const Periods& periods) {
+    std::printf(
+        "%s:\n  the period the last one ends in %.3f ms (%s half a period)\n"
+        "  worst of all %d periods %.3f ms (%s)\n"
+        "  then freeing the ended players off the audio thread %.3f ms\n",
+        what, periods.last_ns / 1e6, against_half(periods.last_ns), periods.count,
+        periods.worst_ns / 1e6, against_half(periods.worst_ns), periods.release_ns / 1e6);
+}
+
+// The last player of a 92 MB buffer ends; the buffer is no one else's.
+void last_player_of_a_large_buffer() {
+    constexpr unsigned long kFrames = 92'000'000 / (2 * sizeof(float));
+    Periods periods;
+    for (int round = 0; round < 3; ++round) {
+        AudioEngine one;
+        auto buffer = noise(kFrames);
+        one.play(buffer, 1.0f, 0);
+        buffer.reset();
+        periods.add(run_to_the_end(one));
+    }
+    report("last player of a 92 MB buffer ends", periods);
+}
+
+// Eight voices at +150 semitones on an 8 s sample, all started in one period.
+void eight_voices_far_up() {
+    const auto sample = noise(96000 * 8);
+    Periods periods;
+    for (int round = 0; round < 5; ++round) {
+        AudioEngine engine;
+        for (int v = 0; v < 8; ++v)
+            engine.play(sample, 1.0f, 150);
+        periods.add(run_to_the_end(engine));
+    }
+    report("eight voices at +150 on an 8 s sample", periods);
 }
 
 }  // namespace
 
 int main() {
-    const auto sample = noise(96000 * 10);
     std::printf("mixer: %d-frame periods at 96 kHz, half a period = %.0f us\n", kPeriodFrames,
                 kHalfPeriodNs / 1000.0);
+    last_player_of_a_large_buffer();
+    eight_voices_far_up();
+    const auto sample = noise(96000 * 10);
     for (int semitones : {0, 7, -12}) {
         for (int voices : {100, 1000, 4000}) {
             const double ns = measure(sample, voices, semitones);

@@ -638,14 +638,18 @@ void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
     pack_name = to_wstring(name);  // as the pack list converts it, so that it is found there
     sequencer->clear();
     std::uint64_t generation;
+    // The old pack's buffers are freed once the lock is released: the
+    // trigger never waits for a free.
+    std::unordered_map<std::string, std::shared_ptr<AudioBuffer>> old_buffers;
     {
         std::lock_guard<std::mutex> lock(samples_mutex);
-        sample_buffers.clear();
+        old_buffers.swap(sample_buffers);
         sample_names.clear();
         generation = ++pack_generation;
         pack_loading = true;
         removed_while_loading.clear();
     }
+    old_buffers.clear();
     // Bound before the library moves to the new folder, so that no event of
     // the new pack falls between the two; the handlers keep to their folder.
     bind_file_handlers(generation, pack_folder);
@@ -746,19 +750,29 @@ void App::update_sample_of(std::uint64_t generation, const std::string& path,
             return;
         sequencer->delete_sample(name);
     }
+    // The buffer replaced or removed is freed after the lock is released
+    // (declared first, so destroyed last): the trigger never waits for a free.
+    std::shared_ptr<AudioBuffer> old_buffer;
     std::lock_guard<std::mutex> lock(samples_mutex);
     if (generation != pack_generation)
         return;
+    const auto found = sample_buffers.find(name);
     if (!buffer) {
+        if (found != sample_buffers.end()) {
+            old_buffer = std::move(found->second);
+            sample_buffers.erase(found);
+        }
         std::erase(sample_names, name);
-        sample_buffers.erase(name);
         if (pack_loading)
             removed_while_loading.insert(name);
         return;
     }
-    if (!sample_buffers.count(name))
+    if (found == sample_buffers.end()) {
         sample_names.push_back(name);
-    sample_buffers[name] = std::move(buffer);
+        sample_buffers.emplace(name, std::move(buffer));
+        return;
+    }
+    old_buffer = std::exchange(found->second, std::move(buffer));
 }
 
 void App::bind_file_handlers(std::uint64_t generation, const std::string& folder) {
@@ -1009,9 +1023,12 @@ void App::run() {
     // here, on the interface thread, when the posted event arrives.
     auto root =
         tui::CatchEvent(tui::Container::Horizontal({left_column, middle_column, right_column}),
-                        [&field](const tui::Event& event) {
+                        [this, &field](const tui::Event& event) {
                             if (event == tui::Event::Custom)
                                 field.command_input->TakeFocus();
+                            // The sounds that ended meanwhile are freed here,
+                            // on this thread, not on the audio thread.
+                            audio_engine->release_ended_players();
                             return false;
                         });
 

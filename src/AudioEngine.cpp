@@ -59,6 +59,7 @@ AudioEngine::AudioEngine() {
 AudioEngine::~AudioEngine() {
     end_recording();
     stop();
+    release_ended_players();
 }
 
 bool AudioEngine::start() {
@@ -152,6 +153,24 @@ std::size_t AudioEngine::player_count() {
     return players.size();
 }
 
+void AudioEngine::retire(std::shared_ptr<AudioPlayer> player) {
+    AudioPlayer* ended = player.get();
+    ended->retired_self = std::move(player);
+    ended->retired_next = retired.load(std::memory_order_relaxed);
+    while (!retired.compare_exchange_weak(ended->retired_next, ended, std::memory_order_release,
+                                          std::memory_order_relaxed)) {
+    }
+}
+
+void AudioEngine::release_ended_players() {
+    AudioPlayer* player = retired.exchange(nullptr, std::memory_order_acquire);
+    while (player != nullptr) {
+        AudioPlayer* next = player->retired_next;
+        std::shared_ptr<AudioPlayer> last = std::move(player->retired_self);
+        player = next;
+    }  // each `last` frees its player here, and maybe the buffer with it
+}
+
 void AudioEngine::process_period(float* output, int frame_count) {
     if (tick_callback)
         tick_callback(frame_count, static_cast<int>(audio::kSampleRate));
@@ -169,10 +188,13 @@ void AudioEngine::process_period(float* output, int frame_count) {
 
 void AudioEngine::mix_slice(float* output, int frame_count, float master) {
     // Compacts the list in place, keeping the order of the players that go on.
+    // An ended player leaves an empty slot behind, so nothing is freed here.
     std::size_t kept = 0;
     for (std::size_t i = 0; i < players.size(); ++i) {
-        if (!mix_player(*players[i], output, frame_count, master))
+        if (!mix_player(*players[i], output, frame_count, master)) {
+            retire(std::move(players[i]));
             continue;
+        }
         if (kept != i)
             players[kept] = std::move(players[i]);
         ++kept;

@@ -33,7 +33,8 @@ class AudioBuffer {
 // One sounding instance of a sample, pitched by resampling: the output rate
 // follows the semitones, so a sample pitched up is shorter.
 //
-// Threads: made on any thread, then touched only by the audio thread.
+// Threads: made on any thread, then touched only by the audio thread until it
+// ends; then freed by the thread that releases the ended players.
 class AudioPlayer {
   public:
     AudioPlayer(std::shared_ptr<AudioBuffer> buffer, float volume, int semitones);
@@ -47,6 +48,13 @@ class AudioPlayer {
     std::uint64_t read_position = 0;      // next frame of `buffer` for the resampler
     float volume;
     int semitones;
+
+  private:
+    friend class AudioEngine;
+    // Once ended and handed over: its own last reference, and the player
+    // handed over before it.
+    std::shared_ptr<AudioPlayer> retired_self;
+    AudioPlayer* retired_next = nullptr;
 };
 
 // The playback device, the mixer and the recorder.
@@ -107,6 +115,13 @@ class AudioEngine {
     // Any thread. The players still sounding.
     std::size_t player_count();
 
+    // Any thread but the audio thread: frees the players that have ended,
+    // and with them each buffer that no one else holds. The mixer hands
+    // ended players over instead of freeing them, since freeing a large
+    // buffer takes longer than a period; the application calls this on each
+    // event of its interface, and the engine once more when it goes.
+    void release_ended_players();
+
   private:
     static constexpr int kMixFrames = 8192;
 
@@ -115,6 +130,9 @@ class AudioEngine {
     void mix_slice(float* output, int frame_count, float master);
     // Adds one player's frames; false once it has ended.
     bool mix_player(AudioPlayer& player, float* output, int frame_count, float master);
+    // Hands an ended player over to release_ended_players(). Lock-free and
+    // allocates nothing: the audio thread.
+    void retire(std::shared_ptr<AudioPlayer> player);
 
     audio::DeviceConfig device_config;
     audio::PlaybackDevice device;
@@ -126,6 +144,7 @@ class AudioEngine {
     std::mutex players_mutex;  // guards `players`, `encoder` and `recording`
     std::vector<std::shared_ptr<AudioPlayer>> players;
     std::array<float, kMixFrames * audio::kChannels> mix_buffer;
+    std::atomic<AudioPlayer*> retired{nullptr};  // the ended players, newest first
 };
 
 // The body of the device callback.

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AudioEngine.h"
@@ -84,6 +86,42 @@ TEST_F(Mixing, PlayersEndInThePeriodOfTheirLastFrameAndTheRestStillSound) {
     engine.play(constant_buffer(kPeriod, 0.5f), 1.0f, 0);
     period();
     EXPECT_EQ(engine.player_count(), 1u);
+}
+
+TEST_F(Mixing, EndedPlayersAndTheirBuffersAreFreedWhenReleasedNotInThePeriod) {
+    auto sample = constant_buffer(300, 0.5f);
+    const std::weak_ptr<AudioBuffer> watched = sample;
+    engine.play(std::move(sample), 1.0f, 0);
+    period();
+    period();
+    EXPECT_EQ(engine.player_count(), 0u);
+    EXPECT_FALSE(watched.expired());  // handed over, not freed
+    engine.release_ended_players();
+    EXPECT_TRUE(watched.expired());
+
+    // Periods on one thread while another releases.
+    constexpr int kPlays = 500;
+    std::vector<std::shared_ptr<AudioBuffer>> samples;
+    std::vector<std::weak_ptr<AudioBuffer>> all;
+    for (int i = 0; i < kPlays; ++i) {
+        samples.push_back(constant_buffer(100 + 7 * i % 900, 0.01f));
+        all.push_back(samples.back());
+    }
+    std::atomic<bool> done{false};
+    std::thread audio([&] {
+        for (int i = 0; i < kPlays; ++i) {
+            engine.play(std::move(samples[i]), 1.0f, i % 25 - 12);
+            period();
+        }
+        done = true;
+    });
+    while (!done)
+        engine.release_ended_players();
+    audio.join();
+    until_silent();
+    engine.release_ended_players();
+    EXPECT_TRUE(
+        std::all_of(all.begin(), all.end(), [](const auto& weak) { return weak.expired(); }));
 }
 
 TEST_F(Mixing, TwoPlaysOfOneBufferAreIndependentAndSummed) {
