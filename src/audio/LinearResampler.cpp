@@ -53,15 +53,24 @@ ResampleResult LinearResampler::process(const float* input, std::uint64_t& frame
     }
     std::uint64_t used = 0;
     std::uint64_t made = 0;
+    // The common case reads every frame and keeps its inner loop free of
+    // skipping; only a decimation is ever strided.
+    const bool strided = stride_ > 1;
     switch (filter_) {
         case Filter::none:
-            run<Filter::none>(input, frames_in, output, frames_out, used, made);
+            if (strided)
+                run<Filter::none, true>(input, frames_in, output, frames_out, used, made);
+            else
+                run<Filter::none, false>(input, frames_in, output, frames_out, used, made);
             break;
         case Filter::input:
-            run<Filter::input>(input, frames_in, output, frames_out, used, made);
+            if (strided)
+                run<Filter::input, true>(input, frames_in, output, frames_out, used, made);
+            else
+                run<Filter::input, false>(input, frames_in, output, frames_out, used, made);
             break;
         case Filter::output:
-            run<Filter::output>(input, frames_in, output, frames_out, used, made);
+            run<Filter::output, false>(input, frames_in, output, frames_out, used, made);
             break;
     }
     frames_in = used;
@@ -69,7 +78,7 @@ ResampleResult LinearResampler::process(const float* input, std::uint64_t& frame
     return ResampleResult::success;
 }
 
-template <LinearResampler::Filter filter>
+template <LinearResampler::Filter filter, bool strided>
 void LinearResampler::run(const float* input, std::uint64_t frames_in, float* output,
                           std::uint64_t frames_out, std::uint64_t& used, std::uint64_t& made) {
     static_assert(kChannels == 2);
@@ -87,7 +96,7 @@ void LinearResampler::run(const float* input, std::uint64_t frames_in, float* ou
 
     while (made < frames_out) {
         while (phase < 0) {
-            if (skip != 0) {
+            if constexpr (strided) {
                 const std::uint64_t passed = std::min(skip, frames_in - used);
                 used += passed;
                 skip -= passed;
@@ -105,7 +114,8 @@ void LinearResampler::run(const float* input, std::uint64_t frames_in, float* ou
                 newest_right = filtered_right;
             }
             ++used;
-            skip = stride - 1;
+            if constexpr (strided)
+                skip = stride - 1;
             phase += step_out;
         }
         const float weight = static_cast<float>(phase) * inverse_out;

@@ -46,7 +46,7 @@ class LinearResampler {
 
   private:
     enum class Filter { none, input, output };
-    template <Filter filter>
+    template <Filter filter, bool strided>
     void run(const float* input, std::uint64_t frames_in, float* output, std::uint64_t frames_out,
              std::uint64_t& used, std::uint64_t& made);
 
