@@ -1,7 +1,6 @@
 // Files copied into the running pack: milliseconds from the first copy until
 // all of 100 one-second samples (16-bit stereo WAV at 44.1 kHz) are loaded,
 // and for comparison a switch to the pack that holds the same files.
-#include <sndfile.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "App.h"
+#include "sound_file.h"
 
 namespace {
 
@@ -26,20 +26,11 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 bool write_second(const std::string& path, int seed) {
-    SF_INFO info{};
-    info.samplerate = kRate;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr)
-        return false;
     std::vector<float> data(2 * kRate);
     const double step = 0.01 + 0.001 * seed;
     for (int i = 0; i < kRate; ++i)
         data[2 * i] = data[2 * i + 1] = 0.4f * static_cast<float>(std::sin(step * i));
-    const bool complete = sf_writef_float(file, data.data(), kRate) == kRate;
-    sf_close(file);
-    return complete;
+    return bench::write_sound(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, kRate, 2, data);
 }
 
 std::size_t loaded_count(App& app) {

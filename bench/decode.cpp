@@ -10,32 +10,20 @@
 #include <vector>
 
 #include "AudioEngine.h"
+#include "sound_file.h"
 
 namespace {
 
 constexpr double kSeconds = 30.0;
 
 bool write_tone(const std::string& path, int format, int rate, int channels) {
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = format;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr)
-        return false;
-    const auto frames = static_cast<sf_count_t>(kSeconds * rate);
-    std::vector<float> block(4096 * channels);
-    for (sf_count_t done = 0; done < frames;) {
-        const sf_count_t count = std::min<sf_count_t>(4096, frames - done);
-        for (sf_count_t i = 0; i < count; ++i)
-            for (int c = 0; c < channels; ++c)
-                block[i * channels + c] =
-                    0.5f * static_cast<float>(std::sin(0.05 * static_cast<double>(done + i)));
-        sf_writef_float(file, block.data(), count);
-        done += count;
-    }
-    sf_close(file);
-    return true;
+    const auto frames = static_cast<std::size_t>(kSeconds * rate);
+    std::vector<float> data(frames * channels);
+    for (std::size_t i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            data[i * channels + c] =
+                0.5f * static_cast<float>(std::sin(0.05 * static_cast<double>(i)));
+    return bench::write_sound(path, format, rate, channels, data);
 }
 
 void measure(const AudioEngine& engine, const std::string& label, const std::string& path) {

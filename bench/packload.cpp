@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "App.h"
+#include "sound_file.h"
 
 namespace {
 
@@ -32,13 +33,6 @@ constexpr int kRuns = 7;
 // A drum-like sound: a decaying tone under decaying noise, different for
 // every seed.
 bool write_hit(const std::string& path, int seed, double seconds) {
-    SF_INFO info{};
-    info.samplerate = kRate;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr)
-        return false;
     const auto frames = static_cast<sf_count_t>(seconds * kRate);
     std::vector<float> data(2 * frames);
     std::minstd_rand noise(static_cast<unsigned>(seed) + 1);
@@ -50,9 +44,7 @@ bool write_hit(const std::string& path, int seed, double seconds) {
         data[2 * i] = tone + 0.1f * static_cast<float>(decay) * spread(noise);
         data[2 * i + 1] = tone + 0.1f * static_cast<float>(decay) * spread(noise);
     }
-    const bool complete = sf_writef_float(file, data.data(), frames) == frames;
-    sf_close(file);
-    return complete;
+    return bench::write_sound(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, kRate, 2, data);
 }
 
 // Writes `count` files into `pack` (created); their paths, or none on failure.
