@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "App.h"
-#include "sound_file.h"
+#include "audio_test_util.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ bool write_second(const std::string& path, int seed) {
     const double step = 0.01 + 0.001 * seed;
     for (int i = 0; i < kRate; ++i)
         data[2 * i] = data[2 * i + 1] = 0.4f * static_cast<float>(std::sin(step * i));
-    return bench::write_sound(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, kRate, 2, data);
+    return audio_test::write_sound(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, kRate, 2, data);
 }
 
 std::size_t loaded_count(App& app) {

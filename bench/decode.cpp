@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "AudioEngine.h"
-#include "sound_file.h"
+#include "audio_test_util.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ bool write_tone(const std::string& path, int format, int rate, int channels) {
         for (int c = 0; c < channels; ++c)
             data[i * channels + c] =
                 0.5f * static_cast<float>(std::sin(0.05 * static_cast<double>(i)));
-    return bench::write_sound(path, format, rate, channels, data);
+    return audio_test::write_sound(path, format, rate, channels, data);
 }
 
 void measure(const AudioEngine& engine, const std::string& label, const std::string& path) {

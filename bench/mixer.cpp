@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "AudioEngine.h"
+#include "audio_test_util.h"
 
 namespace {
 
@@ -21,12 +22,10 @@ constexpr double kHalfPeriodNs = 0.5 * kPeriodFrames / 96000.0 * 1e9;
 std::shared_ptr<AudioBuffer> noise(unsigned long frames) {
     std::minstd_rand random(7);
     std::uniform_real_distribution<float> sample(-0.5f, 0.5f);
-    auto data = std::make_unique<float[]>(frames * 2);
-    for (unsigned long i = 0; i < frames * 2; ++i)
-        data[i] = sample(random);
-    auto buffer = std::make_shared<AudioBuffer>(data.get(), frames, 2);
-    data.release();
-    return buffer;
+    std::vector<float> data(frames * 2);
+    for (float& value : data)
+        value = sample(random);
+    return audio_test::stereo_buffer(data);
 }
 
 double ns_since(Clock::time_point start) {

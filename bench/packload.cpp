@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "App.h"
-#include "sound_file.h"
+#include "audio_test_util.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ bool write_hit(const std::string& path, int seed, double seconds) {
         data[2 * i] = tone + 0.1f * static_cast<float>(decay) * spread(noise);
         data[2 * i + 1] = tone + 0.1f * static_cast<float>(decay) * spread(noise);
     }
-    return bench::write_sound(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, kRate, 2, data);
+    return audio_test::write_sound(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, kRate, 2, data);
 }
 
 // Writes `count` files into `pack` (created); their paths, or none on failure.
