@@ -21,12 +21,13 @@
 
 #include <picojson.h>
 
+#include "ReplyText.h"
 #include "custom_input.h"
+#include "io/RegularFile.h"
 #include "scroller.h"
 #include "string_utils.h"
 #include "tui/screen_interactive.h"
 #include "tui/unicode.h"
-#include "watch/UniqueFd.h"
 
 // ---------------------------------------------------------------------------
 // Window frames
@@ -117,7 +118,7 @@ const std::size_t max_output_len = 10;
 
 namespace {
 
-constexpr int kTextWidth = 48;
+constexpr int kTextWidth = reply_width;
 
 // Composition and pack names become file names under the base folder: one
 // holding "/" or being ".." would reach outside it.
@@ -156,7 +157,7 @@ void remove_stale_temporaries(const std::string& folder, const std::string& file
 
 // Makes a rename in `folder` survive a power loss.
 void sync_folder(const std::string& folder) {
-    const watch::UniqueFd fd(
+    const io::UniqueFd fd(
         ::open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.valid())
         ::fsync(fd.get());
@@ -215,36 +216,13 @@ constexpr std::size_t kLargestComposition = 64 * 1024 * 1024;
 
 // The whole text of a regular file. Nothing when it cannot be read or is no
 // regular file (a folder, a FIFO, a device); `error` says why when it is too
-// large to be a composition. Opening never blocks, also on a FIFO.
+// large to be a composition.
 std::optional<std::string> read_whole_file(const std::string& path, std::string& error) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return std::nullopt;
-    const watch::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    // The name may have been replaced between the two looks.
-    if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
-        return std::nullopt;
-    const auto too_large = [&error] {
+    io::Refusal refusal = io::Refusal::none;
+    auto text = io::read_regular_file(path, kLargestComposition, &refusal);
+    if (refusal == io::Refusal::too_large)
         error = "larger than " + std::to_string(kLargestComposition / (1024 * 1024)) + " MB";
-        return std::nullopt;
-    };
-    if (static_cast<std::uintmax_t>(info.st_size) > kLargestComposition)
-        return too_large();
-    std::string text;
-    std::vector<char> chunk(64 * 1024);
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), chunk.data(), chunk.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return std::nullopt;
-        if (n == 0)
-            return text;
-        // The file may grow while it is read.
-        if (text.size() + static_cast<std::size_t>(n) > kLargestComposition)
-            return too_large();
-        text.append(chunk.data(), static_cast<std::size_t>(n));
-    }
+    return text;
 }
 
 // The parser recurses once per level, into objects without a bound: a file
@@ -325,106 +303,36 @@ App::~App() {
 
 // --- replies to the commands ---
 
-namespace {
-
-// Columns the text takes on screen: wide characters take two.
-int columns_of(const std::wstring& text) {
-    int columns = 0;
-    for (wchar_t c : text)
-        columns += std::max(0, tui::codepoint_width(static_cast<char32_t>(c)));
-    return columns;
-}
-
-// The word cut into pieces of at most `width` columns; a long path is cut
-// after one of its slashes where it can be.
-std::vector<std::wstring> pieces_of(const std::wstring& word, int width) {
-    std::vector<std::wstring> pieces(1);
-    for (wchar_t c : word) {
-        std::wstring& piece = pieces.back();
-        if (!piece.empty() && columns_of(piece + c) > width) {
-            const auto slash = piece.find_last_of(L'/');
-            std::wstring rest;
-            if (slash != std::wstring::npos && slash > 0 && slash + 1 < piece.size()) {
-                rest = piece.substr(slash + 1);
-                piece.erase(slash + 1);
-            }
-            pieces.push_back(std::move(rest));
-            if (columns_of(pieces.back() + c) > width)
-                pieces.emplace_back();  // a wide character after the slash's rest
-        }
-        pieces.back() += c;
-    }
-    return pieces;
-}
-
-std::vector<std::wstring> words_of(const std::wstring& text) {
-    std::vector<std::wstring> words;
-    std::wistringstream in(text);
-    for (std::wstring word; in >> word;) {
-        for (auto& piece : pieces_of(word, kTextWidth))
-            words.push_back(std::move(piece));
-    }
-    return words;
-}
-
-}  // namespace
-
 void App::add_words(const std::wstring& title, const std::vector<std::wstring>& words) {
-    std::lock_guard<std::mutex> lock(output_mutex);
-    // Every line fits the output area: a title wider than it goes on over
-    // more plain lines, and a word wider than a line is cut.
-    if (columns_of(title) <= kTextWidth) {
-        pending_output.push_back(tui::text(title));
-    } else {
-        std::wstring line;
-        for (const auto& word : words_of(title)) {
-            if (!line.empty() && columns_of(line) + 1 + columns_of(word) > kTextWidth) {
-                pending_output.push_back(tui::text(line));
-                line.clear();
-            }
-            line += (line.empty() ? L"" : L" ") + word;
-        }
-        pending_output.push_back(tui::text(line));
-    }
-    std::wstring line;
-    int column = 0;
-    for (const auto& whole_word : words) {
-        for (const auto& word : pieces_of(whole_word, kTextWidth - 1)) {
-            const int length = columns_of(word);
-            if (column + length + 1 > kTextWidth) {
-                pending_output.push_back(tui::text(line) | tui::bold);
-                line.clear();
-                column = 0;
-            }
-            column += length + 1;
-            line += word + L" ";
-        }
-    }
-    if (!line.empty())
-        pending_output.push_back(tui::text(line) | tui::bold);
+    std::vector<tui::Element> lines;
+    for (auto& line : wrap_text(title))
+        lines.push_back(tui::text(std::move(line)));
+    for (auto& line : wrap_words(words))
+        lines.push_back(tui::text(std::move(line)) | tui::bold);
+    queue(std::move(lines));
 }
 
 void App::add_failure(const std::wstring& title, const std::string& reason) {
     add_words(title, words_of(tui::to_wstring(reason)));
 }
 
-void App::queue_line(tui::Element line) {
+void App::queue(std::vector<tui::Element> lines) {
     std::lock_guard<std::mutex> lock(output_mutex);
-    pending_output.push_back(std::move(line));
+    pending_output.insert(pending_output.end(), std::make_move_iterator(lines.begin()),
+                          std::make_move_iterator(lines.end()));
 }
 
 void App::queue_lines(const std::vector<std::string>& lines, tui::Decorator style) {
-    std::lock_guard<std::mutex> lock(output_mutex);
+    std::vector<tui::Element> styled;
     for (const auto& line : lines)
-        pending_output.push_back(tui::text(tui::to_wstring(line)) | style);
+        styled.push_back(tui::text(tui::to_wstring(line)) | style);
+    queue(std::move(styled));
 }
 
 void App::on_sample_pack(const std::string& name) {
     // A mistyped name ("use drovn", or "user" read as "use r") must not wipe
-    // the composition: only a pack that exists is switched to.
-    std::error_code error;
-    if (!name.empty() && is_plain_name(name) &&
-        !std::filesystem::is_directory(base_folder + "/samples/" + name, error)) {
+    // the composition: only a pack of the pack list is switched to.
+    if (!name.empty() && is_plain_name(name) && !user_lib->is_pack(name)) {
         add_words(L"no such pack: " + tui::to_wstring(name), {});
         pack_refused = true;
         return;
@@ -539,6 +447,9 @@ void App::on_load(const std::string& name) {
             add_words(kRefusedName, {});
             return;
         }
+        // The composition still loads, silent: the line tells why.
+        if (!pack_to_use.empty() && !user_lib->is_pack(pack_to_use))
+            add_words(L"no such pack: " + tui::to_wstring(pack_to_use), {});
         load_sample_pack(pack_to_use, false);
     }
     add_words(sequencer->from_json(composition) ? L"file loaded!" : L"file not found :(", {});
@@ -583,20 +494,17 @@ std::string App::get_sample_listing() {
     // "use" lists the samples after its switch; a refused one has nothing new to show.
     if (std::exchange(pack_refused, false))
         return "";
-    std::lock_guard<std::mutex> lock(samples_mutex);
-    if (sample_names.empty())
+    std::vector<std::wstring> names;
+    {
+        std::lock_guard<std::mutex> lock(samples_mutex);
+        for (const auto& name : sample_names)
+            names.push_back(tui::to_wstring(name));
+    }
+    if (names.empty())
         return "You have no samples loaded.\nVery strange!";
     std::string listing;
-    int column = 0;
-    for (const auto& name : sample_names) {
-        const int length = static_cast<int>(name.size());
-        if (column + length + 1 > kTextWidth) {
-            listing += "\n";
-            column = 0;
-        }
-        column += length + 1;
-        listing += name + " ";
-    }
+    for (const auto& line : wrap_words(names))
+        listing += (listing.empty() ? "" : "\n") + tui::to_string(line);
     return listing;
 }
 
@@ -635,6 +543,13 @@ void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
         return;
     }
     pack_folder = base_folder + "/samples/" + name;
+    // A name that is no pack still empties the composition (a file naming it
+    // loads silent). A missing folder is followed, so that the pack loads once
+    // it is made; one that is there but no pack ("." or a link back above the
+    // samples folder would hold every pack) is not.
+    std::error_code error;
+    const bool follow = user_lib->is_pack(name) ||
+                        (name != "." && !std::filesystem::exists(pack_folder, error));
     pack_name = to_wstring(name);  // as the pack list converts it, so that it is found there
     sequencer->clear();
     std::uint64_t generation;
@@ -646,10 +561,12 @@ void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
         old_buffers.swap(sample_buffers);
         sample_names.clear();
         generation = ++pack_generation;
-        pack_loading = true;
+        pack_loading = follow;
         removed_while_loading.clear();
     }
     old_buffers.clear();
+    if (!follow)
+        return;  // the handlers of the pack before are out of date and stay out
     // Bound before the library moves to the new folder, so that no event of
     // the new pack falls between the two; the handlers keep to their folder.
     bind_file_handlers(generation, pack_folder);
@@ -720,12 +637,19 @@ void App::install_pack_samples(const std::vector<std::string>& paths,
 }
 
 void App::show_readme(const std::string& path) {
-    std::lock_guard<std::mutex> lock(output_mutex);
-    std::ifstream readme(path);
-    std::string line;
-    while (readme.good() && std::getline(readme, line) && !line.empty()) {
-        pending_output.push_back(tui::text(tui::to_wstring(line)) | tui::bold);
+    // Readmes are a few lines; a FIFO or a link to a device under that name
+    // must neither hang the switch nor fill the memory.
+    constexpr std::uint64_t kLargestReadme = 64 * 1024;
+    const auto text = io::read_regular_file(path, kLargestReadme);
+    if (!text)
+        return;
+    std::vector<tui::Element> lines;
+    std::istringstream in(*text);
+    for (std::string line; std::getline(in, line) && !line.empty();) {
+        for (auto& piece : wrap_text(tui::to_wstring(line)))
+            lines.push_back(tui::text(std::move(piece)) | tui::bold);
     }
+    queue(std::move(lines));
 }
 
 void App::update_sample(std::string path, std::shared_ptr<AudioBuffer> buffer) {

@@ -157,8 +157,10 @@ class App : public ParseListener {
     // the base folder is refused; both reply and give false. Main thread.
     bool composition_name_usable(const std::string& name);
     void toggle_recording();
+    // Appends finished lines to the pending ones; the lines are made before
+    // the output lock is taken. Any thread.
+    void queue(std::vector<tui::Element> lines);
     void queue_lines(const std::vector<std::string>& lines, tui::Decorator style);
-    void queue_line(tui::Element line);
     void show_readme(const std::string& path);
 
     // The interface, built by run() (see App.cpp).

@@ -1,5 +1,7 @@
 #include "UserLib.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
@@ -126,7 +128,7 @@ void UserLib::reload_sample_packs() {
     }
     std::vector<std::wstring> names;
     for (const auto& [name, info] : watch::FileSystem::filesInfoFromPath(samples_path)) {
-        if (info.isDirectory())
+        if (info.isDirectory() && is_pack(name))
             names.push_back(to_wstring(name));
     }
     std::sort(names.begin(), names.end());
@@ -154,6 +156,21 @@ void UserLib::set_active_sample_pack(const std::string& pack_folder) {
         pack_watch_id = file_watcher->addWatch(pack_folder, sample_update_listener.get(), true);
 
     sample_files = list_sample_files(pack_folder);
+}
+
+bool UserLib::is_pack(const std::string& name) const {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        return false;
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path folder = fs::canonical(samples_path + "/" + name, error);
+    if (error || !fs::is_directory(folder, error) || ::access(folder.c_str(), R_OK | X_OK) != 0)
+        return false;
+    const fs::path samples = fs::canonical(samples_path, error);
+    if (error)
+        return false;
+    const std::string inside = folder_prefix(folder.string());
+    return !starts_with(folder_prefix(samples.string()), inside);
 }
 
 std::vector<std::string> UserLib::list_sample_files(const std::string& pack_folder) {

@@ -80,6 +80,12 @@ class UserLib {
     // Any thread. The pack names, sorted.
     std::vector<std::wstring> get_sample_pack_names() const;
 
+    // Any thread. Whether `name` is a pack: a plain name of a readable
+    // folder in the samples folder (a link to one elsewhere counts), but
+    // not "." or a link back to the samples folder or above it, which
+    // would hold every pack.
+    bool is_pack(const std::string& name) const;
+
     // Any thread. Names (without ".json") of the readable composition files
     // in the folder that holds the samples folder, sorted.
     std::vector<std::wstring> get_json_files() const;

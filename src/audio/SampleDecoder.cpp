@@ -1,15 +1,14 @@
 #include "audio/SampleDecoder.h"
 
-#include <fcntl.h>
 #include <sndfile.h>
 #include <soxr.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <mutex>
+
+#include "io/RegularFile.h"
 
 namespace audio {
 
@@ -27,28 +26,6 @@ constexpr std::uint64_t kSlackFrames = 16;
 // A failed sf_open records its error in libsndfile's one global slot, so two
 // threads opening files at once would race on it.
 std::mutex open_mutex;
-
-// A descriptor for reading `path`, or -1 unless it is a regular file. The
-// type is tested before the open, so that no device or FIFO is ever opened,
-// and again on the descriptor, since the name may have changed in between;
-// the open itself cannot wait.
-int open_regular_file(const std::string& path) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
-        return -1;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    // Reads of a regular file never wait anyway: back to ordinary reads.
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    return fd;
-}
 
 // `frames` of the file's rate at the output rate, rounded up.
 std::uint64_t frames_at_ratio(sf_count_t frames, double ratio) {
@@ -101,7 +78,7 @@ bool SampleDecoder::open(const std::string& path, std::uint32_t sample_rate) {
     close();
     if (sample_rate < 1)
         return false;
-    const int descriptor = open_regular_file(path);
+    const int descriptor = io::open_regular_file(path).release();
     if (descriptor < 0)
         return false;
     SF_INFO info{};

@@ -12,7 +12,7 @@
 
 #include "watch/FolderId.h"
 #include "watch/Notification.h"
-#include "watch/UniqueFd.h"
+#include "io/UniqueFd.h"
 
 namespace watch {
 
@@ -100,8 +100,8 @@ class FileWatcher {
     void poll_folders(std::vector<Notification>& out);
     void dispatch(const std::vector<Notification>& notifications);
 
-    UniqueFd inotify_fd;
-    UniqueFd wake_fd;
+    io::UniqueFd inotify_fd;
+    io::UniqueFd wake_fd;
     std::mutex state_mutex;               // over the tables, the translator and the ids
     std::recursive_mutex dispatch_mutex;  // held while a listener runs
     std::unique_ptr<WatchTable> table;
