@@ -548,8 +548,8 @@ void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
     // it is made; one that is there but no pack ("." or a link back above the
     // samples folder would hold every pack) is not.
     std::error_code error;
-    const bool follow = user_lib->is_pack(name) ||
-                        (name != "." && !std::filesystem::exists(pack_folder, error));
+    const bool follow =
+        user_lib->is_pack(name) || (name != "." && !std::filesystem::exists(pack_folder, error));
     pack_name = to_wstring(name);  // as the pack list converts it, so that it is found there
     sequencer->clear();
     std::uint64_t generation;
@@ -721,8 +721,10 @@ void App::on_sample_file_changed(std::uint64_t generation, const std::string& fo
         return;
     auto buffer = audio_engine->load_sample(path);
     if (!buffer) {
-        // A file still being written decodes a moment later.
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        // A file still being written decodes a moment later; a pack switch
+        // meanwhile does not wait for the pause.
+        if (!user_lib->pause_callback(std::chrono::milliseconds(250)))
+            return;
         buffer = audio_engine->load_sample(path);
     }
     update_sample_of(generation, path, std::move(buffer));

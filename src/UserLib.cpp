@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
+#include <thread>
 
 #include "watch/FileSystem.h"
 
@@ -21,6 +22,29 @@ std::string folder_prefix(const std::string& folder) {
 bool starts_with(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
+
+// The pack callback running on this thread, if any: whose it is and the
+// dispatch lock it runs under.
+struct Dispatch {
+    const UserLib* user_lib = nullptr;
+    std::unique_lock<std::mutex>* lock = nullptr;
+};
+thread_local Dispatch current_dispatch;
+
+// Marks the callbacks that run while it lives as this thread's.
+class DispatchScope {
+  public:
+    DispatchScope(const UserLib& user_lib, std::unique_lock<std::mutex>& lock)
+        : saved(current_dispatch) {
+        current_dispatch = Dispatch{&user_lib, &lock};
+    }
+    ~DispatchScope() { current_dispatch = saved; }
+    DispatchScope(const DispatchScope&) = delete;
+    DispatchScope& operator=(const DispatchScope&) = delete;
+
+  private:
+    Dispatch saved;
+};
 
 }  // namespace
 
@@ -219,8 +243,23 @@ void UserLib::set_file_callbacks(FileCallback added, FileCallback deleted, FileC
     on_file_events_missed = std::move(missed);
 }
 
+bool UserLib::pause_callback(std::chrono::milliseconds pause) {
+    if (current_dispatch.user_lib != this || current_dispatch.lock == nullptr)
+        return false;
+    std::string prefix;
+    {
+        std::lock_guard<std::mutex> lock(state_mutex);
+        prefix = active_pack_prefix;
+    }
+    current_dispatch.lock->unlock();
+    std::this_thread::sleep_for(pause);
+    current_dispatch.lock->lock();
+    std::lock_guard<std::mutex> lock(state_mutex);
+    return active_pack_prefix == prefix;
+}
+
 void UserLib::handle_missed_pack_events(const std::string& dir) {
-    std::lock_guard<std::mutex> dispatching(pack_dispatch_mutex);
+    std::unique_lock<std::mutex> dispatching(pack_dispatch_mutex);
     MissedCallback missed;
     {
         std::lock_guard<std::mutex> lock(state_mutex);
@@ -229,6 +268,7 @@ void UserLib::handle_missed_pack_events(const std::string& dir) {
             return;
         missed = on_file_events_missed;
     }
+    const DispatchScope scope(*this, dispatching);
     if (missed)
         missed();
 }
@@ -240,7 +280,7 @@ void UserLib::handle_pack_event(const std::string& dir, const std::string& filen
         return;
     }
     const std::string path = dir + filename;
-    std::lock_guard<std::mutex> dispatching(pack_dispatch_mutex);
+    std::unique_lock<std::mutex> dispatching(pack_dispatch_mutex);
     FileCallback file_callback;
     MoveCallback move_callback;
     {
@@ -257,6 +297,7 @@ void UserLib::handle_pack_event(const std::string& dir, const std::string& filen
         else
             move_callback = on_file_moved;
     }
+    const DispatchScope scope(*this, dispatching);
     if (file_callback)
         file_callback(path);
     if (move_callback)

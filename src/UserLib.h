@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -100,6 +101,12 @@ class UserLib {
     void set_file_callbacks(FileCallback added, FileCallback deleted, FileCallback modified,
                             MoveCallback moved, MissedCallback missed = nullptr);
 
+    // Inside a pack callback, on its thread: waits `pause` without holding
+    // up a pack switch meanwhile. True when the callback's pack is still the
+    // active one afterwards, so that the callback may go on; false (also
+    // outside a callback, without waiting) otherwise.
+    bool pause_callback(std::chrono::milliseconds pause);
+
     // Any thread. The accepted files directly in `pack_folder`, as full
     // paths, sorted.
     static std::vector<std::string> list_sample_files(const std::string& pack_folder);
@@ -124,7 +131,8 @@ class UserLib {
     watch::WatchID pack_watch_id = 0;  // a watch of its own, for a pack outside the samples watch
     watch::WatchID samples_watch_id = 0;
 
-    // Held while a pack callback runs, so that a switch can wait it out.
+    // Held while a pack callback runs, so that a switch can wait it out;
+    // released while the callback pauses.
     std::mutex pack_dispatch_mutex;
 
     // Small lock, never held while calling out.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -44,6 +46,31 @@ TEST(AppPacks, UseShowsTheReadmeUpToItsFirstEmptyLineThenTheSamples) {
     ASSERT_FALSE(quarn.run("use mine"));
     EXPECT_EQ(quarn.pending().size(), queued + 3);
     EXPECT_EQ(quarn.pending().back(), "third");
+
+    // A line wider than the output area wraps as the replies do.
+    const std::string wide = "a line of a readme that runs on past the edge of the output area";
+    write_file(quarn.pack("mine") / "readme.txt", wide + "\nshort\n");
+    ASSERT_TRUE(quarn.enter("use mine"));
+    const auto shown = quarn.output();
+    EXPECT_EQ(
+        Lines(shown.end() - 4, shown.end() - 1),
+        (Lines{"a line of a readme that runs on past the edge of", "the output area", "short"}));
+
+    // Readmes that are no small regular file show nothing, and never wait or
+    // fill the memory: a FIFO, a link to an endless device, a huge file.
+    const fs::path readme = quarn.pack("mine") / "readme.txt";
+    fs::remove(readme);
+    ASSERT_EQ(::mkfifo(readme.c_str(), 0644), 0);
+    ASSERT_FALSE(quarn.run("use mine"));
+    fs::remove(readme);
+    fs::create_symlink("/dev/zero", readme);
+    ASSERT_FALSE(quarn.run("use mine"));
+    fs::remove(readme);
+    write_file(readme, std::string(100 * 1024, 'x'));
+    const auto before = quarn.pending().size();
+    ASSERT_FALSE(quarn.run("use mine"));
+    EXPECT_EQ(quarn.pending().size(), before);
+    EXPECT_EQ(quarn.samples(), (Lines{"one"}));
 }
 
 TEST(AppPacks, StartsWithTheDefaultPackAndUseAloneListsThePacks) {
@@ -78,7 +105,11 @@ TEST(AppPacks, UseOfAMissingPackChangesNothingWhileACompositionNamingOneSwitches
     ASSERT_FALSE(quarn.run("kick #-"));
     ASSERT_FALSE(quarn.run("=verse"));
     // "user" reads as "use r". One line names the pack, no listing follows.
-    const std::pair<std::string, std::string> cases[] = {{"use drovn", "drovn"}, {"user", "r"}};
+    // Only folders of the pack list are packs: not the samples folder itself
+    // or a link back to the base folder.
+    fs::create_directory_symlink(quarn.base(), quarn.pack("up"));
+    const std::pair<std::string, std::string> cases[] = {
+        {"use drovn", "drovn"}, {"user", "r"}, {"use .", "."}, {"use up", "up"}};
     for (const auto& [line, pack] : cases) {
         ASSERT_TRUE(quarn.enter(line)) << line;
         const auto shown = quarn.output();
@@ -93,7 +124,9 @@ TEST(AppPacks, UseOfAMissingPackChangesNothingWhileACompositionNamingOneSwitches
     ASSERT_FALSE(quarn.run("load lost"));
     EXPECT_TRUE(quarn.samples().empty());
     EXPECT_TRUE(quarn.instruments().empty());
-    EXPECT_EQ(quarn.pending().back(), "file loaded!");
+    const auto replies = quarn.pending();
+    EXPECT_EQ(Lines(replies.end() - 2, replies.end()),
+              (Lines{"no such pack: nothere", "file loaded!"}));
 }
 
 TEST(AppPacks, OfTwoFilesWithOneSampleNameTheLaterPathDecides) {

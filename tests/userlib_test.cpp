@@ -83,8 +83,20 @@ TEST(UserLibTest, ListsPacksSampleFilesAndCompositions) {
     for (const char* name : {"song.json", "a.b.json", "x.JSON", "notes.txt"})
         write_file(base.path() / name, "{}");
 
+    // Links: to a folder elsewhere (a pack), back to the base folder and to
+    // the samples folder (which hold every pack), and to nothing.
+    fs::create_directories(base.path() / "elsewhere");
+    fs::create_directory_symlink(base.path() / "elsewhere", samples / "away");
+    fs::create_directory_symlink(base.path(), samples / "up");
+    fs::create_directory_symlink(samples, samples / "self");
+    fs::create_directory_symlink(base.path() / "nothing", samples / "gone");
+
     UserLib lib(samples.string());
-    EXPECT_EQ(lib.get_sample_pack_names(), (std::vector<std::wstring>{L"a", L"b"}));
+    EXPECT_EQ(lib.get_sample_pack_names(), (std::vector<std::wstring>{L"a", L"away", L"b"}));
+    for (const char* name : {"a", "away", "b"})
+        EXPECT_TRUE(lib.is_pack(name)) << name;
+    for (const char* name : {"", ".", "..", "up", "self", "gone", "c.wav", "missing", "a/."})
+        EXPECT_FALSE(lib.is_pack(name)) << name;
     lib.set_active_sample_pack(pack.string());
     const std::string prefix = pack.string() + "/";
     EXPECT_EQ(lib.files(), (std::vector<std::string>{prefix + ".wav", prefix + "kick.mp3",
@@ -159,7 +171,7 @@ TEST(UserLibTest, SwitchingPacksDropsEventsOfThePreviousPack) {
     EXPECT_EQ(log.count_containing("old.wav"), 0);
 }
 
-TEST(UserLibTest, SwitchWaitsForACallbackOfThePreviousPack) {
+TEST(UserLibTest, SwitchWaitsForACallbackOfThePreviousPackButNotForItsPause) {
     TempDir base;
     const fs::path samples = base.path() / "samples";
     fs::create_directories(samples / "one");
@@ -189,6 +201,25 @@ TEST(UserLibTest, SwitchWaitsForACallbackOfThePreviousPack) {
     release.set_value();
     switcher.join();
     EXPECT_TRUE(done_at_switch);
+
+    // A callback that pauses (for a file still being written) does not hold
+    // the switch up, and learns that its pack is gone.
+    std::atomic<bool> pausing{false};
+    std::promise<bool> went_on;
+    lib.set_file_callbacks(
+        [&](const std::string&) {
+            pausing = true;
+            went_on.set_value(lib.pause_callback(std::chrono::seconds(2)));
+        },
+        nullptr, nullptr, nullptr);
+    write_file(samples / "two/b.wav", "x");
+    ASSERT_TRUE(wait_until([&] { return pausing.load(); }));
+    auto pause_ended = went_on.get_future();
+    lib.set_active_sample_pack((samples / "one").string());
+    EXPECT_EQ(pause_ended.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
+        << "the switch waited for the pause";
+    EXPECT_FALSE(pause_ended.get());
+    EXPECT_FALSE(lib.pause_callback(std::chrono::seconds(3)));  // no callback here: no wait
 }
 
 TEST(UserLibTest, UnexpectedActionCodeIsReportedOnStandardOutput) {

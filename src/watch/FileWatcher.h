@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "io/UniqueFd.h"
 #include "watch/FolderId.h"
 #include "watch/Notification.h"
-#include "io/UniqueFd.h"
 
 namespace watch {
 
