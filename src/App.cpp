@@ -6,21 +6,19 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iomanip>
 #include <optional>
 #include <sstream>
-#include <stdexcept>
 #include <thread>
 #include <utility>
 
 #include <picojson.h>
 
+#include "CompositionFile.h"
 #include "ReplyText.h"
 #include "custom_input.h"
 #include "io/RegularFile.h"
@@ -133,142 +131,6 @@ bool is_inside(const std::string& folder, const std::string& path) {
     const std::string prefix = std::filesystem::path(folder + "/").lexically_normal().string();
     const std::string normal = std::filesystem::path(path).lexically_normal().string();
     return normal.compare(0, prefix.size(), prefix) == 0;
-}
-
-// The six characters that mkstemp puts in place of "XXXXXX".
-bool is_temporary_suffix(const std::string& text) {
-    return text.size() == 6 && std::all_of(text.begin(), text.end(),
-                                           [](unsigned char c) { return std::isalnum(c) != 0; });
-}
-
-// Removes what earlier saves of `file` in `folder` left when they were killed
-// before their rename: ".<file>.XXXXXX".
-void remove_stale_temporaries(const std::string& folder, const std::string& file) {
-    const std::string prefix = "." + file + ".";
-    std::error_code failed;
-    for (std::filesystem::directory_iterator entry(folder.empty() ? "/" : folder, failed), end;
-         !failed && entry != end; entry.increment(failed)) {
-        const std::string name = entry->path().filename().string();
-        if (name.starts_with(prefix) && is_temporary_suffix(name.substr(prefix.size())) &&
-            entry->is_regular_file(failed))
-            ::unlink(entry->path().c_str());
-    }
-}
-
-// Makes a rename in `folder` survive a power loss.
-void sync_folder(const std::string& folder) {
-    const io::UniqueFd fd(
-        ::open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.valid())
-        ::fsync(fd.get());
-}
-
-// Writes `text` to a new file beside `path` and renames it over `path`, so
-// that a failed or interrupted save never destroys the previous file.
-bool replace_file(const std::string& path, const std::string& text, std::string& error) {
-    const auto slash = path.rfind('/');
-    const auto file_start = slash == std::string::npos ? 0 : slash + 1;
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-    remove_stale_temporaries(folder, path.substr(file_start));
-    std::string temporary = path.substr(0, file_start) + "." + path.substr(file_start) + ".XXXXXX";
-    std::vector<char> pattern(temporary.begin(), temporary.end());
-    pattern.push_back('\0');
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    temporary.assign(pattern.data());
-    bool written = ::fchmod(fd, 0644) == 0;
-    for (std::size_t done = 0; written && done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        written = n > 0;
-        if (written)
-            done += static_cast<std::size_t>(n);
-    }
-    written = written && ::fsync(fd) == 0;
-    if (!written)
-        error = std::strerror(errno);
-    if (::close(fd) != 0 && written) {
-        written = false;
-        error = std::strerror(errno);
-    }
-    if (written && ::rename(temporary.c_str(), path.c_str()) != 0) {
-        written = false;
-        error = std::strerror(errno);
-    }
-    if (!written)
-        ::unlink(temporary.c_str());
-    else
-        sync_folder(folder);
-    return written;
-}
-
-bool is_blank(const std::string& text) {
-    return text.find_first_not_of(" \t\r\n") == std::string::npos;
-}
-
-// Compositions are a few kilobytes; a bound keeps a huge file (or one that
-// never ends) from filling the memory.
-constexpr std::size_t kLargestComposition = 64 * 1024 * 1024;
-
-// The whole text of a regular file. Nothing when it cannot be read or is no
-// regular file (a folder, a FIFO, a device); `error` says why when it is too
-// large to be a composition.
-std::optional<std::string> read_whole_file(const std::string& path, std::string& error) {
-    io::Refusal refusal = io::Refusal::none;
-    auto text = io::read_regular_file(path, kLargestComposition, &refusal);
-    if (refusal == io::Refusal::too_large)
-        error = "larger than " + std::to_string(kLargestComposition / (1024 * 1024)) + " MB";
-    return text;
-}
-
-// The parser recurses once per level, into objects without a bound: a file
-// nested deeper than any composition is refused before it is parsed.
-constexpr int kDeepestNesting = 100;
-
-bool nests_deeper_than(const std::string& text, int limit) {
-    int depth = 0;
-    bool in_string = false;
-    bool escaped = false;
-    for (const char c : text) {
-        if (in_string) {
-            if (escaped)
-                escaped = false;
-            else if (c == '\\')
-                escaped = true;
-            else if (c == '"')
-                in_string = false;
-        } else if (c == '"') {
-            in_string = true;
-        } else if (c == '{' || c == '[') {
-            if (++depth > limit)
-                return true;
-        } else if (c == '}' || c == ']') {
-            --depth;
-        }
-    }
-    return false;
-}
-
-// Parses the whole text as one JSON value; the empty string, or why not.
-std::string parse_composition(const std::string& text, picojson::value& composition) {
-    if (nests_deeper_than(text, kDeepestNesting))
-        return "nested deeper than " + std::to_string(kDeepestNesting) + " levels";
-    std::string error;
-    try {
-        const auto end = picojson::parse(composition, text.begin(), text.end(), &error);
-        if (error.empty() && !is_blank(std::string(end, text.end())))
-            error = "text after the end";
-    } catch (const std::overflow_error&) {
-        // The library's number type holds no infinity.
-        error = "a number out of range";
-    } catch (const std::exception& failure) {
-        error = *failure.what() ? failure.what() : "not readable as JSON";
-    }
-    return error;
 }
 
 }  // namespace
@@ -412,7 +274,7 @@ void App::on_save(const std::string& name) {
     }
     const std::string path = base_folder + "/" + name + ".json";
     std::string error;
-    if (!replace_file(path, composition.serialize(true), error)) {
+    if (!write_composition_file(path, composition.serialize(true), error)) {
         add_failure(L"could not save " + tui::to_wstring(name) + L".json:", error);
     }
 }
@@ -422,7 +284,7 @@ void App::on_load(const std::string& name) {
         return;
     const std::string path = base_folder + "/" + name + ".json";
     std::string error;
-    const auto text = read_whole_file(path, error);
+    const auto text = read_composition_file(path, error);
     if (error.empty() && (!text || is_blank(*text))) {
         add_words(L"file not found :(", {});
         return;

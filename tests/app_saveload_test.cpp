@@ -1,12 +1,18 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <string>
 #include <vector>
 
 #include <picojson.h>
 
+#include "CompositionFile.h"
 #include "app_harness.h"
 
 using namespace quarn_test;
@@ -91,6 +97,14 @@ TEST(AppSaveLoad, SavingReplacesTheWholeFileAndSaysWhyItFailed) {
     for (const auto& entry : fs::directory_iterator(quarn.base()))
         EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << entry.path();
 
+    // Through a link: the file it points to gets the composition, the link stays.
+    fs::create_directories(quarn.base() / "songs");
+    write_file(quarn.base() / "songs" / "real.json", "{}");
+    fs::create_symlink("songs/real.json", quarn.base() / "linked.json");
+    ASSERT_FALSE(quarn.run("save linked"));
+    EXPECT_TRUE(fs::is_symlink(quarn.base() / "linked.json"));
+    EXPECT_TRUE(parse_json(read_file(quarn.base() / "songs" / "real.json")).contains("samplePack"));
+
     AppHarness missing(false);
     fs::remove_all(missing.base());
     ASSERT_FALSE(missing.run("save song"));
@@ -101,18 +115,45 @@ TEST(AppSaveLoad, SavingReplacesTheWholeFileAndSaysWhyItFailed) {
 TEST(AppSaveLoad, ASaveRemovesTheTemporaryFilesThatKilledSavesOfItsNameLeft) {
     AppHarness quarn;
     const Lines stale = {".song.json.Ab12cZ", ".song.json.000000"};
+    // Not of this name, not a temporary's form, or a save of another process
+    // still at work: recent, or old but locked by its writer.
     const Lines kept = {".song.json.Ab12c", ".song.json.Ab12cZ7", ".other.json.Ab12cZ",
-                        "song.json.Ab12cZ"};
-    for (const auto& name : stale)
+                        "song.json.Ab12cZ", ".song.json.new000",  ".song.json.locked"};
+    const auto long_ago = fs::file_time_type::clock::now() - std::chrono::minutes(2);
+    for (const auto& name : stale) {
         write_file(quarn.base() / name, "{\"half");
-    for (const auto& name : kept)
+        fs::last_write_time(quarn.base() / name, long_ago);
+    }
+    for (const auto& name : kept) {
         write_file(quarn.base() / name, "mine");
+        if (name != ".song.json.new000")
+            fs::last_write_time(quarn.base() / name, long_ago);
+    }
+    const int writer = ::open((quarn.base() / ".song.json.locked").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(writer, LOCK_EX), 0);
     ASSERT_FALSE(quarn.run("save song"));
+    ::close(writer);
     for (const auto& name : stale)
         EXPECT_FALSE(fs::exists(quarn.base() / name)) << name;
     for (const auto& name : kept)
         EXPECT_EQ(read_file(quarn.base() / name), "mine") << name;
     EXPECT_TRUE(parse_json(read_file(quarn.base() / "song.json")).is<picojson::object>());
+
+    // Two savers of one name at once (two programs in one folder) never
+    // break each other's save.
+    const std::string path = (quarn.base() / "shared.json").string();
+    auto save_many = [&path](const std::string& text) {
+        int failed = 0;
+        for (int i = 0; i < 200; ++i) {
+            std::string error;
+            failed += write_composition_file(path, text, error) ? 0 : 1;
+        }
+        return failed;
+    };
+    auto other = std::async(std::launch::async, save_many, "{\"by\": 2}");
+    EXPECT_EQ(save_many("{\"by\": 1}"), 0);
+    EXPECT_EQ(other.get(), 0);
+    EXPECT_TRUE(parse_json(read_file(path)).is<picojson::object>());
 }
 
 TEST(AppSaveLoad, FilesThatAreNoCompositionChangeNothing) {

@@ -1,0 +1,179 @@
+#include "CompositionFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+
+#include "io/RegularFile.h"
+
+namespace {
+
+// The six characters that mkstemp puts in place of "XXXXXX".
+bool is_temporary_suffix(const std::string& text) {
+    return text.size() == 6 && std::all_of(text.begin(), text.end(),
+                                           [](unsigned char c) { return std::isalnum(c) != 0; });
+}
+
+// Left by a save that was killed before its rename: older than a minute and
+// locked by no save in progress (each holds a lock on its temporary until it
+// is renamed). Locked here when it is, so that no save takes it up meanwhile.
+bool is_stale_temporary(const std::string& path, io::UniqueFd& fd) {
+    fd = io::UniqueFd(
+        ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    struct stat info {};
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    constexpr std::time_t kOldestLiveSave = 60;
+    return std::time(nullptr) - info.st_mtime > kOldestLiveSave &&
+           ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0;
+}
+
+// Removes what earlier saves of `file` in `folder` left: ".<file>.XXXXXX".
+void remove_stale_temporaries(const std::string& folder, const std::string& file) {
+    const std::string prefix = "." + file + ".";
+    std::error_code failed;
+    for (std::filesystem::directory_iterator entry(folder.empty() ? "/" : folder, failed), end;
+         !failed && entry != end; entry.increment(failed)) {
+        const std::string name = entry->path().filename().string();
+        io::UniqueFd lock;
+        if (name.starts_with(prefix) && is_temporary_suffix(name.substr(prefix.size())) &&
+            is_stale_temporary(entry->path().string(), lock))
+            ::unlink(entry->path().c_str());
+    }
+}
+
+// The file that `path` names: a symbolic link is followed to the file it
+// points to (which need not exist yet), so that a save through a link
+// replaces what the link points to and keeps the link.
+std::string link_target(const std::string& path) {
+    namespace fs = std::filesystem;
+    fs::path target = path;
+    std::error_code error;
+    constexpr int kMostLinks = 40;  // as the kernel follows them
+    for (int hops = 0; hops < kMostLinks && fs::is_symlink(target, error); ++hops) {
+        const fs::path next = fs::read_symlink(target, error);
+        if (error)
+            break;
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    return target.string();
+}
+
+// Makes a rename in `folder` survive a power loss.
+void sync_folder(const std::string& folder) {
+    const io::UniqueFd fd(
+        ::open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.valid())
+        ::fsync(fd.get());
+}
+
+// Compositions are a few kilobytes; a bound keeps a huge file (or one that
+// never ends) from filling the memory.
+constexpr std::size_t kLargestComposition = 64 * 1024 * 1024;
+
+// The parser recurses once per level, into objects without a bound: a file
+// nested deeper than any composition is refused before it is parsed.
+constexpr int kDeepestNesting = 100;
+
+bool nests_deeper_than(const std::string& text, int limit) {
+    int depth = 0;
+    bool in_string = false;
+    bool escaped = false;
+    for (const char c : text) {
+        if (in_string) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                in_string = false;
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '{' || c == '[') {
+            if (++depth > limit)
+                return true;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool write_composition_file(const std::string& path_named, const std::string& text,
+                            std::string& error) {
+    const std::string path = link_target(path_named);
+    const auto slash = path.rfind('/');
+    const auto file_start = slash == std::string::npos ? 0 : slash + 1;
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    remove_stale_temporaries(folder, path.substr(file_start));
+    std::string temporary = path.substr(0, file_start) + "." + path.substr(file_start) + ".XXXXXX";
+    std::vector<char> pattern(temporary.begin(), temporary.end());
+    pattern.push_back('\0');
+    const io::UniqueFd fd(::mkstemp(pattern.data()));
+    if (!fd.valid()) {
+        error = std::strerror(errno);
+        return false;
+    }
+    temporary.assign(pattern.data());
+    // Held until the rename, so that no other save takes it for a stale one.
+    bool written = ::flock(fd.get(), LOCK_EX) == 0 && ::fchmod(fd.get(), 0644) == 0;
+    for (std::size_t done = 0; written && done < text.size();) {
+        const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        written = n > 0;
+        if (written)
+            done += static_cast<std::size_t>(n);
+    }
+    written = written && ::fsync(fd.get()) == 0;
+    if (written && ::rename(temporary.c_str(), path.c_str()) != 0)
+        written = false;
+    if (!written) {
+        error = std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    sync_folder(folder);
+    return true;
+}
+
+bool is_blank(const std::string& text) {
+    return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+std::optional<std::string> read_composition_file(const std::string& path, std::string& error) {
+    io::Refusal refusal = io::Refusal::none;
+    auto text = io::read_regular_file(path, kLargestComposition, &refusal);
+    if (refusal == io::Refusal::too_large)
+        error = "larger than " + std::to_string(kLargestComposition / (1024 * 1024)) + " MB";
+    return text;
+}
+
+std::string parse_composition(const std::string& text, picojson::value& composition) {
+    if (nests_deeper_than(text, kDeepestNesting))
+        return "nested deeper than " + std::to_string(kDeepestNesting) + " levels";
+    std::string error;
+    try {
+        const auto end = picojson::parse(composition, text.begin(), text.end(), &error);
+        if (error.empty() && !is_blank(std::string(end, text.end())))
+            error = "text after the end";
+    } catch (const std::overflow_error&) {
+        // The library's number type holds no infinity.
+        error = "a number out of range";
+    } catch (const std::exception& failure) {
+        error = *failure.what() ? failure.what() : "not readable as JSON";
+    }
+    return error;
+}
