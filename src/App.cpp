@@ -114,6 +114,14 @@ tui::Component Window(std::wstring title, tui::Component component, int height) 
 
 const std::size_t max_output_len = 10;
 
+std::string base_folder_for(const std::string& program_path) {
+    if (program_path.find('/') != std::string::npos)
+        return get_extension(program_path).directory;
+    std::error_code error;
+    const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : get_extension(program.string()).directory;
+}
+
 namespace {
 
 constexpr int kTextWidth = reply_width;

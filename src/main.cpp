@@ -3,16 +3,14 @@
 #include <memory>
 
 #include "App.h"
-#include "string_utils.h"
 #include "tui/terminal_session.h"
 
 int main(int argc, char** argv) {
     std::cout << "hi!" << std::endl;
-    // The base folder is where the program lies, as it was invoked: "" for a
-    // bare name, which makes every path start at "/".
-    const std::string program = argc > 0 && argv[0] ? argv[0] : "";
-    const std::string base_folder = get_extension(program).directory;
+    // The base folder is where the program lies, as it was invoked.
+    const std::string base_folder = base_folder_for(argc > 0 && argv[0] ? argv[0] : "");
 
+    int status = 0;
     std::unique_ptr<App> app;
     try {
         app = std::make_unique<App>(base_folder);
@@ -28,9 +26,11 @@ int main(int argc, char** argv) {
         try {
             app->run();
         } catch (const std::exception& error) {
+            // A terminal the screen cannot use, say: scripts must see the failure.
             std::cout << "error: " << error.what() << std::endl;
+            status = 1;
         }
         app.reset();
     }
-    return 0;
+    return status;
 }

@@ -25,12 +25,10 @@ TEST(AppPacks, UseShowsTheReadmeUpToItsFirstEmptyLineThenTheSamples) {
     EXPECT_TRUE(first_cell(lines[1]).bold);
     EXPECT_TRUE(first_cell(lines[3]).bold);
     // The shipped readmes fit the output area.
-    for (const auto& pack : fs::directory_iterator(binary_dir() / "samples")) {
-        if (!pack.is_directory())
-            continue;
-        std::istringstream readme(read_file(pack.path() / "readme.txt"));
+    for (const auto& pack : shipped_packs()) {
+        std::istringstream readme(read_file(quarn.pack(pack) / "readme.txt"));
         for (std::string line; std::getline(readme, line);)
-            EXPECT_LE(tui::string_width(line), 48) << pack.path() << ": " << line;
+            EXPECT_LE(tui::string_width(line), 48) << pack << ": " << line;
     }
 
     fs::create_directories(quarn.pack("mine"));

@@ -3,11 +3,23 @@
 #include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "app_harness.h"
 
 using namespace quarn_test;
+
+TEST(AppRun, TheBaseFolderIsTheProgramsFolderAlsoForABareName) {
+    const std::string own_folder = binary_dir().string();  // where this test program lies
+    const std::pair<std::string, std::string> cases[] = {
+        {"./quarn", "."}, {"build/quarn", "build"}, {"/usr/bin/quarn", "/usr/bin"},
+        {"/quarn", ""},   {"quarn", own_folder},    {"", own_folder},
+    };
+    for (const auto& [program, folder] : cases)
+        EXPECT_EQ(base_folder_for(program), folder) << program;
+}
 
 TEST(AppRun, ALoopThatThrowsLeavesTheAudioThreadNothingOfIt) {
     ::setenv("SDL_AUDIODRIVER", "dummy", 1);

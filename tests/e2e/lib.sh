@@ -16,6 +16,7 @@
 # Quarn itself, copied with the sample packs into a base folder of its own
 # (saves and recordings land there), silent through SDL's dummy audio driver:
 #   e2e_quarn_start NAME WIDTH HEIGHT [VAR=VALUE...]
+#   e2e_copy_packs DIR          copy the shipped packs into DIR
 #   e2e_base NAME               NAME's base folder
 #   e2e_check_sanitizer_logs    fail if a sanitizer wrote a report
 # Sanitizer reports go to files: the program silences standard error while
@@ -143,6 +144,12 @@ e2e_base() {
     echo "$E2E_DIR/$1"
 }
 
+# The packs the build generates; a user's own packs beside them stay out.
+e2e_copy_packs() {
+    mkdir -p "$1"
+    cp -r "$QUARN_BUILD_DIR/samples/default" "$QUARN_BUILD_DIR/samples/drovan" "$1/"
+}
+
 e2e_quarn_start() {
     local name=$1 width=$2 height=$3
     shift 3
@@ -150,8 +157,7 @@ e2e_quarn_start() {
     base=$(e2e_base "$name")
     mkdir -p "$base"
     cp "$QUARN_BUILD_DIR/quarn" "$base/"
-    cp -r "$QUARN_BUILD_DIR/samples" "$base/"
-    rm -f "$base/samples/.stamp"
+    e2e_copy_packs "$base/samples"
     local log="log_path=$E2E_DIR/sanitizer"
     e2e_start "$name" "$width" "$height" "'$base/quarn'" SDL_AUDIODRIVER=dummy \
         "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}$log" \

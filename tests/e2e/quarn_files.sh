@@ -1,7 +1,9 @@
 # Quarn and its files, in a real terminal: a composition saved and loaded
 # again, files that are no composition refused, recordings started and
 # stopped by command (two within a second), by the "Record" box and left open
-# at Ctrl-C, a sample file copied into the running pack, and a pack switch.
+# at Ctrl-C, a sample file copied into the running pack, a pack switch with a
+# readme that is a FIFO, a start by bare name from the search path, and a
+# terminal it cannot use.
 source "$(dirname "$0")/lib.sh"
 
 probe="$QUARN_BUILD_DIR/audio_probe"
@@ -161,7 +163,9 @@ read -r snare_row _ < <(e2e_cells f find "│snare")
 quarn_accept f "boom #"
 e2e_wait_for f "$(header boom '1.00 &0')"
 
-# --- a pack switch ---
+# --- a pack switch, its readme a FIFO that no one writes ---
+rm "$base/samples/drovan/readme.txt"
+mkfifo "$base/samples/drovan/readme.txt"
 quarn_accept f "use drovan"
 expect_reply "bd cowbell rim sd shaker tom zap"
 e2e_wait_for f "│> drovan"
@@ -180,6 +184,24 @@ code=$(e2e_wait_exit f)
 [ "$code" = 0 ] || e2e_fail "Ctrl-C ended Quarn with exit code $code"
 e2e_check_restored f
 expect_closed_recording "$last"
+
+# --- started by bare name from the search path: the packs and files beside it ---
+e2e_start p 140 44 "cd / && PATH='$base':\$PATH quarn" SDL_AUDIODRIVER=dummy
+e2e_wait_for p "type 'help' for help"
+quarn_accept p "samples"
+e2e_wait_for p "clap hh kick oh percy snare"
+quarn_accept p "save frompath"
+e2e_until 5 "\"save frompath\" wrote no frompath.json beside the program" \
+    test -s "$base/frompath.json"
+e2e_keys p C-c
+code=$(e2e_wait_exit p)
+[ "$code" = 0 ] || e2e_fail "Ctrl-C ended Quarn with exit code $code"
+
+# --- a terminal it cannot use: told, and a failing status ---
+e2e_start t 80 24 "'$base/quarn'" SDL_AUDIODRIVER=dummy TERM=nosuchterm
+code=$(e2e_wait_exit t)
+[ "$code" != 0 ] || e2e_fail "an unusable terminal ended Quarn with exit code 0"
+e2e_wait_for t "error: cannot use this terminal"
 e2e_check_sanitizer_logs
 
 echo "quarn_files: all checks passed"

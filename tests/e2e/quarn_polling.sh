@@ -16,8 +16,7 @@ header() {
 base=$(e2e_base p)
 mkdir -p "$base"
 cp "$QUARN_BUILD_DIR/quarn" "$base/"
-cp -r "$QUARN_BUILD_DIR/samples" "$base/"
-rm -f "$base/samples/.stamp"
+e2e_copy_packs "$base/samples"
 log="log_path=$E2E_DIR/sanitizer"
 e2e_start p 140 44 \
     "unshare -Ur sh -c 'echo 0 > /proc/sys/user/max_inotify_instances && exec \"\$0\"' '$base/quarn'" \

@@ -51,7 +51,7 @@ void write_wav(const fs::path& path, int frames) {
 
 AppHarness::AppHarness(bool with_packs) {
     if (with_packs)
-        fs::copy(binary_dir() / "samples", base() / "samples", fs::copy_options::recursive);
+        copy_shipped_packs(base() / "samples");
     app_ = std::make_unique<App>(base().string());
     // Stand-ins for the handlers that App::run installs: instruments only of
     // loaded samples, and a sounding step plays its sample.

@@ -19,7 +19,7 @@ tui::Pixel first_cell(const tui::Element& line);
 // A WAV file of `frames` frames of a quiet tone, 16-bit mono at 44100 Hz.
 void write_wav(const std::filesystem::path& path, int frames = 4410);
 
-// An App on a temporary base folder holding a copy of the generated packs
+// An App on a temporary base folder holding a copy of the shipped packs
 // (or nothing at all). Test thread only, apart from the App's own threads.
 class AppHarness {
   public:

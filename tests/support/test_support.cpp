@@ -17,6 +17,18 @@ std::filesystem::path binary_dir() {
     return QUARN_BINARY_DIR;
 }
 
+const std::vector<std::string>& shipped_packs() {
+    static const std::vector<std::string> packs = {"default", "drovan"};
+    return packs;
+}
+
+void copy_shipped_packs(const std::filesystem::path& samples) {
+    std::filesystem::create_directories(samples);
+    for (const auto& pack : shipped_packs())
+        std::filesystem::copy(binary_dir() / "samples" / pack, samples / pack,
+                              std::filesystem::copy_options::recursive);
+}
+
 TempDir::TempDir() {
     static std::atomic<int> counter{0};
     std::random_device seed;

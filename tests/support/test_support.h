@@ -4,12 +4,19 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace quarn_test {
 
 // The repository and build folders of the test build.
 std::filesystem::path source_dir();
 std::filesystem::path binary_dir();
+
+// The packs the build generates, by name. Tests build their sample folders
+// from these alone: users add packs of their own beside them.
+const std::vector<std::string>& shipped_packs();
+// Copies the shipped packs into `samples`, which is made.
+void copy_shipped_packs(const std::filesystem::path& samples);
 
 // A fresh folder under the system's temporary folder, removed with everything in it
 // when the object goes.
