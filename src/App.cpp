@@ -593,7 +593,7 @@ void App::on_sample_file_changed(std::uint64_t generation, const std::string& fo
     if (!buffer) {
         // A file still being written decodes a moment later; a pack switch
         // meanwhile does not wait for the pause.
-        if (!user_lib->pause_callback(std::chrono::milliseconds(250)))
+        if (!UserLib::pause_callback(std::chrono::milliseconds(250)))
             return;
         buffer = audio_engine->load_sample(path);
     }

@@ -26,7 +26,7 @@ bool starts_with(const std::string& text, const std::string& prefix) {
 // The pack callback running on this thread, if any: whose it is and the
 // dispatch lock it runs under.
 struct Dispatch {
-    const UserLib* user_lib = nullptr;
+    UserLib* user_lib = nullptr;
     std::unique_lock<std::mutex>* lock = nullptr;
 };
 thread_local Dispatch current_dispatch;
@@ -34,8 +34,7 @@ thread_local Dispatch current_dispatch;
 // Marks the callbacks that run while it lives as this thread's.
 class DispatchScope {
   public:
-    DispatchScope(const UserLib& user_lib, std::unique_lock<std::mutex>& lock)
-        : saved(current_dispatch) {
+    DispatchScope(UserLib& user_lib, std::unique_lock<std::mutex>& lock) : saved(current_dispatch) {
         current_dispatch = Dispatch{&user_lib, &lock};
     }
     ~DispatchScope() { current_dispatch = saved; }
@@ -244,18 +243,19 @@ void UserLib::set_file_callbacks(FileCallback added, FileCallback deleted, FileC
 }
 
 bool UserLib::pause_callback(std::chrono::milliseconds pause) {
-    if (current_dispatch.user_lib != this || current_dispatch.lock == nullptr)
+    UserLib* self = current_dispatch.user_lib;
+    if (self == nullptr || current_dispatch.lock == nullptr)
         return false;
     std::string prefix;
     {
-        std::lock_guard<std::mutex> lock(state_mutex);
-        prefix = active_pack_prefix;
+        std::lock_guard<std::mutex> lock(self->state_mutex);
+        prefix = self->active_pack_prefix;
     }
     current_dispatch.lock->unlock();
     std::this_thread::sleep_for(pause);
     current_dispatch.lock->lock();
-    std::lock_guard<std::mutex> lock(state_mutex);
-    return active_pack_prefix == prefix;
+    std::lock_guard<std::mutex> lock(self->state_mutex);
+    return self->active_pack_prefix == prefix;
 }
 
 void UserLib::handle_missed_pack_events(const std::string& dir) {

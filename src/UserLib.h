@@ -105,7 +105,7 @@ class UserLib {
     // up a pack switch meanwhile. True when the callback's pack is still the
     // active one afterwards, so that the callback may go on; false (also
     // outside a callback, without waiting) otherwise.
-    bool pause_callback(std::chrono::milliseconds pause);
+    static bool pause_callback(std::chrono::milliseconds pause);
 
     // Any thread. The accepted files directly in `pack_folder`, as full
     // paths, sorted.

@@ -209,7 +209,7 @@ TEST(UserLibTest, SwitchWaitsForACallbackOfThePreviousPackButNotForItsPause) {
     lib.set_file_callbacks(
         [&](const std::string&) {
             pausing = true;
-            went_on.set_value(lib.pause_callback(std::chrono::seconds(2)));
+            went_on.set_value(UserLib::pause_callback(std::chrono::seconds(2)));
         },
         nullptr, nullptr, nullptr);
     write_file(samples / "two/b.wav", "x");
@@ -219,7 +219,7 @@ TEST(UserLibTest, SwitchWaitsForACallbackOfThePreviousPackButNotForItsPause) {
     EXPECT_EQ(pause_ended.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
         << "the switch waited for the pause";
     EXPECT_FALSE(pause_ended.get());
-    EXPECT_FALSE(lib.pause_callback(std::chrono::seconds(3)));  // no callback here: no wait
+    EXPECT_FALSE(UserLib::pause_callback(std::chrono::seconds(3)));  // no callback here: no wait
 }
 
 TEST(UserLibTest, UnexpectedActionCodeIsReportedOnStandardOutput) {
