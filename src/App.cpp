@@ -862,19 +862,25 @@ tui::Element App::render_main(CommandField& field) {
         std::lock_guard<std::mutex> lock(output_mutex);
         lines = output;
     }
-    auto output_block = fixed_width(tui::vbox(std::move(lines)), kTextWidth) | tui::hcenter;
+    // Squeezed, the output area keeps its newest lines in view.
+    if (!lines.empty())
+        lines.back() = lines.back() | tui::select;
+    auto output_block =
+        fixed_width(tui::vbox(std::move(lines)) | tui::yframe, kTextWidth) | tui::hcenter;
     auto command_block = fixed_width(tui::vbox({
-                                         tui::text(L""),
-                                         tui::text(L"Command:"),
+                                         tui::text(L"") | tui::yflex_shrink,
+                                         tui::text(L"Command:") | tui::yflex_shrink,
                                          field.command_input->Render(),
                                          tui::text(field.status_text) | field.status_style,
-                                         tui::text(L""),
+                                         tui::text(L"") | tui::yflex_shrink,
                                      }),
                                      kTextWidth) |
                          tui::hcenter;
-    return custom_window(
-        tui::text(L"Quarn"),
-        tui::vbox({output_block, command_block, render_pattern_grid()}) | tui::xflex);
+    // Short of rows, the pattern grid gives way first (cut at the bottom), then
+    // the oldest output lines; the command field and its status line stay.
+    auto above_grid = tui::vbox({output_block | tui::yflex_shrink, command_block});
+    auto grid = render_pattern_grid() | tui::yframe | tui::yflex_shrink;
+    return custom_window(tui::text(L"Quarn"), tui::vbox({above_grid, grid}) | tui::xflex);
 }
 
 tui::Element App::render_pattern_grid() {

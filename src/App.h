@@ -130,6 +130,10 @@ class App : public ParseListener {
     std::vector<tui::Element> output_lines();
     std::vector<tui::Element> pending_lines();
 
+    // Main thread. The middle column: the output area, the command field with
+    // its status line, and the pattern grid.
+    tui::Element render_main(CommandField& field);
+
   private:
     friend class CommandField;
 
@@ -169,7 +173,6 @@ class App : public ParseListener {
     void show_readme(const std::string& path);
 
     // The interface, built by run() (see App.cpp).
-    tui::Element render_main(CommandField& field);
     tui::Element render_pattern_grid();
     tui::Element render_pack_list();
     tui::Element render_sample_list();

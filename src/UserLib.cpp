@@ -7,6 +7,7 @@
 #include <iostream>
 #include <thread>
 
+#include "tui/unicode.h"
 #include "watch/FileSystem.h"
 
 namespace {
@@ -48,57 +49,7 @@ class DispatchScope {
 }  // namespace
 
 std::wstring to_wstring(const std::string& text) {
-    constexpr wchar_t replacement = 0xFFFD;
-    std::wstring out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        if (lead < 0x80) {
-            out.push_back(lead);
-            ++i;
-            continue;
-        }
-        // Allowed range of the second byte: excludes overlong forms, UTF-16
-        // surrogates and code points above U+10FFFF.
-        std::size_t length = 0;
-        char32_t code = 0;
-        unsigned char low = 0x80, high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            code = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            code = lead & 0x0F;
-            low = lead == 0xE0 ? 0xA0 : 0x80;
-            high = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            code = lead & 0x07;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            out.push_back(replacement);
-            ++i;
-            continue;
-        }
-        std::size_t taken = 1;
-        for (; taken < length && i + taken < text.size(); ++taken) {
-            const auto next = static_cast<unsigned char>(text[i + taken]);
-            if (next < (taken == 1 ? low : 0x80) || next > (taken == 1 ? high : 0xBF))
-                break;
-            code = (code << 6) | (next & 0x3F);
-        }
-        if (taken < length) {
-            // One replacement for the longest valid beginning of a sequence.
-            out.push_back(replacement);
-            i += taken;
-            continue;
-        }
-        out.push_back(static_cast<wchar_t>(code));
-        i += length;
-    }
-    return out;
+    return tui::to_wstring(text);
 }
 
 void SampleUpdateListener::handleFileAction(watch::WatchID, const std::string& dir,

@@ -11,9 +11,9 @@
 #include "string_utils.h"
 #include "watch/FileWatcher.h"
 
-// UTF-8 to wide text, one wchar_t per code point, as the screen's own
-// conversion gives it. Each malformed sequence becomes U+FFFD.
-// Any thread.
+// UTF-8 to wide text, one wchar_t per code point: the screen's own
+// conversion, so that a name is shown and measured alike everywhere. Each
+// malformed sequence becomes one U+FFFD. Any thread.
 std::wstring to_wstring(const std::string& text);
 
 class UserLib;

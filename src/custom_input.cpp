@@ -20,6 +20,16 @@ void call(const std::function<void()>& callback) {
         callback();
 }
 
+// The text cut around the cursor cell, which `cell_style` marks. Put in a frame,
+// a line longer than the field scrolls to keep that cell in view.
+Element around_cursor(const std::wstring& shown, int cursor, const Decorator& cell_style) {
+    int n = length_of(shown);
+    std::wstring before = shown.substr(0, cursor);
+    std::wstring at = cursor < n ? shown.substr(cursor, 1) : L" ";
+    std::wstring after = cursor < n - 1 ? shown.substr(cursor + 1) : L"";
+    return hbox({text(before), text(at) | cell_style, text(after)}) | flex;
+}
+
 }  // namespace
 
 custom_WideInputBase::custom_WideInputBase(WideStringRef content_ref,
@@ -58,21 +68,17 @@ Element custom_WideInputBase::Render() {
     }
 
     if (!focused) {
-        Element row = text(shown) | main_decorator;
+        // The same view as when focused, so that a press lands on the
+        // character under the pointer.
+        Element row = around_cursor(shown, cursor, Decorator(tui::select)) | frame | main_decorator;
         row = row | (hovered ? Decorator(inverted) : bgcolor(Color::GrayLight));
         return row | reflect(box);
     }
 
-    int n = length_of(shown);
-    std::wstring before = shown.substr(0, cursor);
-    std::wstring at = cursor < n ? shown.substr(cursor, 1) : L" ";
-    std::wstring after = cursor < n - 1 ? shown.substr(cursor + 1) : L"";
-    Element cursor_cell = text(at);
-    if (blink)
-        cursor_cell = cursor_cell | underlined;
-    cursor_cell = cursor_cell | reflect(cursor_box);
-    return hbox({text(before), cursor_cell, text(after)}) | flex | inverted | frame | bold |
-           main_decorator | reflect(box);
+    Decorator cursor_cell = blink ? Decorator(underlined) : Decorator(nothing);
+    cursor_cell = cursor_cell | reflect(cursor_box) | focus;
+    return around_cursor(shown, cursor, cursor_cell) | inverted | frame | bold | main_decorator |
+           reflect(box);
 }
 
 bool custom_WideInputBase::OnEvent(Event event) {

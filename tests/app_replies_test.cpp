@@ -113,3 +113,61 @@ TEST(AppReplies, EnterShowsEchoThenQueuedLinesThenOutputAndKeepsTheLastTen) {
     const auto shown = quarn.output();
     EXPECT_EQ(Lines(shown.end() - static_cast<std::ptrdiff_t>(page0.size()), shown.end()), page0);
 }
+
+namespace {
+
+// The rows inside the middle column's frame, trimmed, as a screen of
+// `height` rows shows them.
+Lines middle_column(AppHarness& quarn, int width, int height) {
+    tui::Screen screen(width, height);
+    tui::Render(screen, quarn.app().render_main(*quarn.field));
+    Lines rows;
+    for (int y = 1; y + 1 < height; ++y) {
+        std::string row;
+        for (int x = 1; x + 1 < width; ++x)
+            row += screen.PixelAt(x, y).character;
+        row.erase(0, row.find_first_not_of(' '));
+        row.erase(row.find_last_not_of(' ') + 1);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+}  // namespace
+
+TEST(AppReplies, AShortMiddleColumnKeepsTheNewestLinesTheFieldAndTheStatusLine) {
+    AppHarness quarn;
+    ASSERT_TRUE(quarn.enter("use drovan"));
+    Lines grid;
+    for (const char* name : {"bd", "cowbell", "rim", "sd", "shaker", "tom", "zap"}) {
+        ASSERT_TRUE(quarn.enter(std::string(name) + " #"));
+        std::string header = "> " + std::string(name);
+        header.resize(16, ' ');
+        grid.push_back(header + " 1.00 &0");
+        grid.push_back("#  #  #  #  #  #  #  #");
+    }
+    ASSERT_TRUE(quarn.enter("bpm 133"));
+    ASSERT_TRUE(quarn.enter("bpm"));
+    EXPECT_FALSE(quarn.enter("nosuch #"));
+    const Lines output = quarn.output();
+    ASSERT_EQ(output.size(), 10u);
+    const Lines command = {"", "Command:", "nosuch #", "pattern not found: nosuch", ""};
+
+    // 34 columns: the middle column's share of an 80-column terminal.
+    struct Case {
+        int height;
+        size_t output_lines;  // the newest ones
+        size_t grid_rows;     // the first ones
+    };
+    const Case cases[] = {{44, 10, 14}, {24, 10, 7}, {12, 5, 0}, {7, 0, 0}};
+    for (const Case& c : cases) {
+        Lines expected(output.end() - static_cast<std::ptrdiff_t>(c.output_lines), output.end());
+        expected.insert(expected.end(), command.begin(), command.end());
+        expected.insert(expected.end(), grid.begin(),
+                        grid.begin() + static_cast<std::ptrdiff_t>(c.grid_rows));
+        expected.resize(static_cast<size_t>(c.height - 2));  // room to spare stays blank
+        EXPECT_EQ(middle_column(quarn, 34, c.height), expected) << "height " << c.height;
+    }
+    // Shorter still, the field and its status line are the last to go.
+    EXPECT_EQ(middle_column(quarn, 34, 4), (Lines{"nosuch #", "pattern not found: nosuch"}));
+}

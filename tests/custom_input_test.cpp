@@ -116,6 +116,35 @@ TEST(CustomInput, CursorCellAtTheEndIsABlankAfterTheText) {
     EXPECT_EQ(field.base->cursor_box, (Box{2, 2, 0, 0}));
 }
 
+TEST(CustomInput, ALineLongerThanTheFieldKeepsTheCursorCellInView) {
+    InputFixture field;
+    field.content = L"abcdefghijklmno";  // 15 characters in a field of 10
+    field.input->OnEvent(Event::End);
+    Screen screen = field.Draw();
+    EXPECT_EQ(screen.ToString(), "ghijklmno ");  // the end, and the cursor cell after it
+    EXPECT_TRUE(screen.PixelAt(9, 0).underlined);
+    EXPECT_TRUE(screen.PixelAt(0, 0).inverted && screen.PixelAt(0, 0).bold);
+    EXPECT_EQ(field.base->cursor_box, (Box{9, 9, 0, 0}));
+
+    // A press lands on the character under the pointer of the scrolled view.
+    EXPECT_TRUE(field.input->OnEvent(press(2, 0)));
+    EXPECT_EQ(field.base->cursor_position(), 8);  // "i"
+    field.input->OnEvent(Event::Home);
+    EXPECT_EQ(field.Draw().ToString(), "abcdefghij");
+
+    // Unfocused, the field keeps the view it had, so a press there lands on
+    // the character under the pointer too.
+    field.input->OnEvent(Event::End);
+    field.Draw();
+    field.Unfocus();
+    EXPECT_EQ(field.Draw().ToString(), "ghijklmno ");
+    EXPECT_TRUE(field.column->OnEvent(press(1, 0)));
+    EXPECT_TRUE(field.input->Focused());
+    EXPECT_EQ(field.base->cursor_position(), 7);  // "h"
+    screen = field.Draw();
+    EXPECT_EQ(screen.PixelAt(field.base->cursor_box.x_min, 0).character, "h");
+}
+
 TEST(CustomInput, EditingKeys) {
     InputFixture field;
     auto& in = field.input;

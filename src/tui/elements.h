@@ -40,6 +40,8 @@ Decorator size(WidthOrHeight direction, Constraint constraint, int value);
 Element flex(Element child);
 Element xflex(Element child);
 Element yflex(Element child);
+// Among its siblings, gives up rows first when the parent is short of them.
+Element yflex_shrink(Element child);
 
 // Centred in the width it is given.
 Element hcenter(Element child);

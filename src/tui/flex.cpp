@@ -23,6 +23,16 @@ class Flex : public DecoratorNode {
     bool y_;
 };
 
+class YShrink : public DecoratorNode {
+  public:
+    using DecoratorNode::DecoratorNode;
+
+    void ComputeRequirement() override {
+        DecoratorNode::ComputeRequirement();
+        requirement_.flex_shrink_y = 1;
+    }
+};
+
 // Draws nothing and takes whatever space is left.
 class Filler : public Node {
   public:
@@ -44,6 +54,10 @@ Element xflex(Element child) {
 
 Element yflex(Element child) {
     return std::make_shared<Flex>(std::move(child), false, true);
+}
+
+Element yflex_shrink(Element child) {
+    return std::make_shared<YShrink>(std::move(child));
 }
 
 Element filler() {

@@ -14,45 +14,43 @@ bool is_scalar(char32_t c) {
     return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
 }
 
-// Decodes one code point at `pos`, advancing it; malformed input takes one byte.
+// Decodes one code point at `pos`, advancing it. A malformed sequence gives
+// one U+FFFD for its longest valid beginning (the "maximal subpart"), so a
+// cut-short character counts as one, wherever the text is measured or shown.
 char32_t decode_one(std::string_view text, size_t& pos) {
-    auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    unsigned char lead = byte(pos);
+    const auto lead = static_cast<unsigned char>(text[pos]);
     if (lead < 0x80) {
         ++pos;
         return lead;
     }
-    int extra = 0;
+    // The allowed range of the second byte keeps out overlong forms, UTF-16
+    // surrogates and values above U+10FFFF.
+    size_t length = 0;
     char32_t value = 0;
-    char32_t smallest = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        extra = 1, value = lead & 0x1F, smallest = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        extra = 2, value = lead & 0x0F, smallest = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        extra = 3, value = lead & 0x07, smallest = 0x10000;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, value = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, value = lead & 0x0F;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, value = lead & 0x07;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
     } else {
         ++pos;
         return replacement;
     }
-    if (pos + extra >= text.size()) {
-        ++pos;
-        return replacement;
-    }
-    for (int i = 1; i <= extra; ++i) {
-        unsigned char next = byte(pos + i);
-        if ((next & 0xC0) != 0x80) {
-            ++pos;
-            return replacement;
-        }
+    size_t taken = 1;
+    for (; taken < length && pos + taken < text.size(); ++taken) {
+        const auto next = static_cast<unsigned char>(text[pos + taken]);
+        if (next < (taken == 1 ? low : 0x80) || next > (taken == 1 ? high : 0xBF))
+            break;
         value = (value << 6) | (next & 0x3F);
     }
-    if (value < smallest || !is_scalar(value)) {
-        ++pos;
-        return replacement;
-    }
-    pos += extra + 1;
-    return value;
+    pos += taken;
+    return taken < length ? replacement : value;
 }
 
 void encode_one(char32_t c, std::string& out) {

@@ -6,7 +6,8 @@
 
 namespace tui {
 
-// UTF-8 to wide text. Malformed bytes become U+FFFD; never throws. Any thread.
+// UTF-8 to wide text, one wchar_t per code point. A malformed sequence becomes
+// one U+FFFD for its longest valid beginning; never throws. Any thread.
 std::wstring to_wstring(std::string_view utf8);
 
 // Wide text to UTF-8. Values that are no Unicode scalar become U+FFFD. Any thread.

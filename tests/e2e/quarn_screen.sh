@@ -1,8 +1,9 @@
 # Quarn's screen in a real terminal: the opening lines, commands with their
 # echoes and replies, errors under the field, the pattern grid with its lit
 # step, mute, the detailed view, the focus ring of Tab and Shift-Tab, the
-# command history, Ctrl-C and Ctrl-\ giving the terminal back, and xterm's
-# key sequences handled as keys.
+# command history, Ctrl-C and Ctrl-\ giving the terminal back, xterm's key
+# sequences handled as keys, a line longer than the field, and an 80x24
+# terminal with more instruments than rows.
 source "$(dirname "$0")/lib.sh"
 
 cells="$QUARN_BUILD_DIR/screen_cells"
@@ -261,6 +262,75 @@ e2e_check_restored x
 modes=$(stty -a -F "$(e2e_tmux display -p -t x '#{pane_tty}')")
 [[ "$modes" == *" icanon "* && "$modes" == *" echo "* ]] ||
     e2e_fail "Ctrl-\\ left the terminal without canonical mode or echo: $modes"
+
+# --- a line longer than the field shows where it is typed (160 columns) ---
+e2e_quarn_start l 160 44
+# --- and on an 80x24 terminal, seven instruments leave the replies, the field
+# and the status line standing (32 columns of the middle column) ---
+e2e_quarn_start s 80 24
+e2e_wait_for l "type 'help' for help"
+long='kick #-#- is typed blind no more: the field keeps its cursor in view!!'
+[ "${#long}" = 70 ] || e2e_fail "the long line is ${#long} characters, not 70"
+e2e_type l "$long"
+e2e_until 10 "the field does not show the end of a 70-character line" \
+    quarn_field_is l "${long:23}"
+# The cursor cell after the text, underlined every other redraw.
+cursor_underlined_at() {
+    local screen row col
+    screen=$(e2e_tmux capture-pane -p -e -t l)
+    read -r row col < <(printf '%s\n' "$screen" | "$cells" find "Command:") || return 1
+    has_attribute "$(printf '%s\n' "$screen" | "$cells" style $((row + 1)) $((col + $1)) 1)" \
+        underline
+}
+e2e_until 5 "no underlined cursor cell after the end of the line" cursor_underlined_at 47
+e2e_keys l Home
+e2e_until 5 "Home did not show the start of the line" quarn_field_is l "${long:0:48}"
+e2e_until 5 "no underlined cursor cell at the start of the line" cursor_underlined_at 0
+# A press in the scrolled view lands on the character under the pointer: the
+# view of the end shows character 23 + i in column i.
+e2e_keys l End
+e2e_until 5 "End did not show the end of the line again" quarn_field_is l "${long:23}"
+read -r row col < <(e2e_capture l | "$cells" find "Command:")
+at="$((col + 10 + 1));$((row + 1 + 1))"  # the field's column 10, counted from 1
+e2e_type l $'\e[<0;'"$at"$'M\e[<0;'"$at"'m'
+e2e_type l "^"
+e2e_keys l Home
+edited="${long:0:33}^${long:33}"
+e2e_until 5 "the press did not put the cursor on the character under it" \
+    quarn_field_is l "${edited:0:48}"
+
+narrow_field_is() {
+    [ "$(quarn_cells s 1 text 32)" = "$1" ]
+}
+narrow_accept() {
+    e2e_type s "$1"
+    e2e_until 10 "the narrow field did not show \"$1\"" narrow_field_is "$1"
+    e2e_keys s Enter
+    e2e_until 10 "\"$1\" was not accepted at 80x24" narrow_field_is ""
+}
+e2e_wait_for s "type 'help' for help"
+narrow_accept "use drovan"
+for name in bd cowbell rim sd shaker tom zap; do
+    narrow_accept "$name #"
+done
+narrow_accept "bpm 133"
+narrow_accept "bpm"
+e2e_type s "nosuch #"
+e2e_keys s Enter
+narrow_status_is() {
+    [ "$(quarn_cells s 2 text 32)" = "$1" ]
+}
+e2e_until 5 "no error under the field at 80x24" narrow_status_is "pattern not found: nosuch"
+narrow_field_is "nosuch #" || e2e_fail "the field at 80x24 does not show the failed line"
+narrow_replies() {
+    local i
+    for i in 7 8 9; do
+        quarn_cells s $((i - 11)) text 32
+    done
+}
+expected=$(printf '%s\n%s\n%s' "> bpm 133" "> bpm" "133")
+[ "$(narrow_replies)" = "$expected" ] ||
+    e2e_fail "the newest output lines at 80x24 are not the echoes and the answer: $(narrow_replies)"
 e2e_check_sanitizer_logs
 
 echo "quarn_screen: all checks passed"
