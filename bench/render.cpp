@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "App.h"
+#include "window_frame.h"
 #include "custom_input.h"
 #include "scroller.h"
 

@@ -18,6 +18,7 @@
 
 #include <picojson.h>
 
+#include "CommandField.h"
 #include "CompositionFile.h"
 #include "ReplyText.h"
 #include "custom_input.h"
@@ -26,87 +27,7 @@
 #include "string_utils.h"
 #include "tui/screen_interactive.h"
 #include "tui/unicode.h"
-
-// ---------------------------------------------------------------------------
-// Window frames
-// ---------------------------------------------------------------------------
-
-const std::array<std::array<std::string, 6>, 6> simple_border_charset{{
-    {"┌", "┐", "└", "┘", "─", "│"},
-    {"┏", "┓", "┗", "┛", "━", "┃"},
-    {"╔", "╗", "╚", "╝", "═", "║"},
-    {"╭", "╮", "╰", "╯", "─", "│"},
-    {" ", " ", " ", " ", " ", " "},
-    {"", "", "", "", "", ""},
-}};
-
-custom_Border::custom_Border(tui::Elements children, custom_BorderStyle style)
-    : tui::Node(std::move(children)) {
-    if (children_.empty())
-        children_.push_back(tui::text(""));
-    const auto& row = simple_border_charset[static_cast<size_t>(style)];
-    charset_strings.assign(row.begin(), row.end());
-}
-
-void custom_Border::ComputeRequirement() {
-    tui::Node::ComputeRequirement();
-    requirement_ = children_[0]->requirement();
-    requirement_.min_x += 2;
-    requirement_.min_y += 2;
-    if (children_.size() == 2)
-        requirement_.min_x = std::max(requirement_.min_x, children_[1]->requirement().min_x + 2);
-    requirement_.selected_box.x_min += 1;
-    requirement_.selected_box.x_max += 1;
-    requirement_.selected_box.y_min += 1;
-    requirement_.selected_box.y_max += 1;
-}
-
-void custom_Border::SetBox(tui::Box box) {
-    tui::Node::SetBox(box);
-    if (children_.size() == 2)
-        children_[1]->SetBox(tui::Box{box.x_min + 1, box.x_max - 1, box.y_min, box.y_min});
-    children_[0]->SetBox(tui::Box{box.x_min + 1, box.x_max - 1, box.y_min + 1, box.y_max - 1});
-}
-
-void custom_Border::Render(tui::Screen& screen) {
-    children_[0]->Render(screen);
-    if (box_.x_min >= box_.x_max || box_.y_min >= box_.y_max)
-        return;
-    RenderPixel(screen);
-    if (children_.size() == 2)
-        children_[1]->Render(screen);
-}
-
-void custom_Border::RenderPixel(tui::Screen& screen) {
-    const tui::Box& b = box_;
-    screen.at(b.x_min, b.y_min) = charset_strings[0];
-    screen.at(b.x_max, b.y_min) = charset_strings[1];
-    screen.at(b.x_min, b.y_max) = charset_strings[2];
-    screen.at(b.x_max, b.y_max) = charset_strings[3];
-    for (int x = b.x_min + 1; x < b.x_max; ++x) {
-        screen.at(x, b.y_min) = charset_strings[4];
-        screen.at(x, b.y_max) = charset_strings[4];
-    }
-    for (int y = b.y_min + 1; y < b.y_max; ++y) {
-        screen.at(b.x_min, y) = charset_strings[5];
-        screen.at(b.x_max, y) = charset_strings[5];
-    }
-}
-
-tui::Element custom_window(tui::Element title, tui::Element content) {
-    return std::make_shared<custom_Border>(tui::Elements{std::move(content), std::move(title)},
-                                           LIGHT);
-}
-
-tui::Component Window(std::wstring title, tui::Component component, int height) {
-    auto render = [component, title = std::move(title), height] {
-        tui::Element window = custom_window(tui::text(title), component->Render()) | tui::xflex;
-        if (height < 0)
-            return window | tui::yflex;
-        return window | tui::size(tui::HEIGHT, tui::EQUAL, height);
-    };
-    return tui::Renderer(component, std::move(render));
-}
+#include "window_frame.h"
 
 // ---------------------------------------------------------------------------
 // The application
@@ -133,13 +54,6 @@ bool is_plain_name(const std::string& name) {
 }
 
 const wchar_t* const kRefusedName = L"refused: names may not hold \"/\" or \"..\"";
-
-// `path` lies inside `folder` (both compared in normal form).
-bool is_inside(const std::string& folder, const std::string& path) {
-    const std::string prefix = std::filesystem::path(folder + "/").lexically_normal().string();
-    const std::string normal = std::filesystem::path(path).lexically_normal().string();
-    return normal.compare(0, prefix.size(), prefix) == 0;
-}
 
 }  // namespace
 
@@ -522,15 +436,6 @@ void App::show_readme(const std::string& path) {
     queue(std::move(lines));
 }
 
-void App::update_sample(std::string path, std::shared_ptr<AudioBuffer> buffer) {
-    std::uint64_t generation;
-    {
-        std::lock_guard<std::mutex> lock(samples_mutex);
-        generation = pack_generation;
-    }
-    update_sample_of(generation, path, std::move(buffer));
-}
-
 bool App::is_current(std::uint64_t generation) {
     std::lock_guard<std::mutex> lock(samples_mutex);
     return generation == pack_generation;
@@ -587,7 +492,7 @@ void App::bind_file_handlers(std::uint64_t generation, const std::string& folder
 
 void App::on_sample_file_changed(std::uint64_t generation, const std::string& folder,
                                  const std::string& path) {
-    if (!is_inside(folder, path) || !UserLib::accept_file(get_extension(path)))
+    if (!is_inside_folder(folder, path) || !UserLib::accept_file(get_extension(path)))
         return;
     auto buffer = audio_engine->load_sample(path);
     if (!buffer) {
@@ -602,7 +507,7 @@ void App::on_sample_file_changed(std::uint64_t generation, const std::string& fo
 
 void App::on_sample_file_deleted(std::uint64_t generation, const std::string& folder,
                                  const std::string& path) {
-    if (!is_inside(folder, path) || !is_current(generation))
+    if (!is_inside_folder(folder, path) || !is_current(generation))
         return;
     const std::string name = get_extension(path).name;
     if (sequencer->get_pattern(name))
@@ -611,7 +516,7 @@ void App::on_sample_file_deleted(std::uint64_t generation, const std::string& fo
 
 void App::on_sample_file_moved(std::uint64_t generation, const std::string& folder,
                                const std::string& old_path, const std::string& new_path) {
-    if (!is_inside(folder, new_path) || !is_current(generation))
+    if (!is_inside_folder(folder, new_path) || !is_current(generation))
         return;
     const std::string old_name = get_extension(old_path).name;
     const std::string new_name = get_extension(new_path).name;
@@ -674,50 +579,6 @@ void App::on_sample_files_missed(std::uint64_t generation, const std::string& fo
         if (buffers[i])
             update_sample_of(generation, paths[i], std::move(buffers[i]));
     }
-}
-
-// --- the command field ---
-
-CommandField::CommandField(App& app)
-    : status_style(tui::bgcolor(tui::Color::Default)),
-      command_input(custom_Input(&command_text, "", &command_option)),
-      app(app) {}
-
-void CommandField::on_enter() {
-    const InputError result = app.input_parser->parse(tui::to_string(command_text));
-    if (result) {
-        // The line stays for mending; queued lines wait for the next accepted one.
-        status_text = tui::to_wstring(result.message);
-        status_style = tui::color(tui::Color::Red);
-        return;
-    }
-    app.show_accepted_command(command_text, result.message);
-    history.push_back(command_text);
-    command_text.clear();
-    status_text.clear();
-    status_style = tui::bgcolor(tui::Color::Default);
-    history_index = history.size();
-}
-
-bool CommandField::on_key(const tui::Event& event) {
-    if (event == tui::Event::ArrowUp || event == tui::Event::ArrowDown) {
-        // Positions 0 .. n-1 are the entries, n the empty slot after the newest.
-        const std::size_t n = history.size();
-        history_index = event == tui::Event::ArrowUp ? (history_index + n) % (n + 1)
-                                                     : (history_index + n + 2) % (n + 1);
-        command_text = history_index == n ? std::wstring() : history[history_index];
-        command_option.cursor_position = static_cast<int>(command_text.size());
-        return true;
-    }
-    if (event == tui::Event::Tab) {
-        play_checkbox->TakeFocus();
-        return true;
-    }
-    if (event == tui::Event::TabReverse) {
-        volume_slider->TakeFocus();
-        return true;
-    }
-    return false;  // the command field itself takes it from here
 }
 
 // --- the screen ---

@@ -21,42 +21,6 @@
 #include "tui/screen.h"
 
 // ---------------------------------------------------------------------------
-// Window frames: the border element that frames every window of the screen.
-// Build and render them on the interface thread.
-// ---------------------------------------------------------------------------
-
-// Row of simple_border_charset.
-enum custom_BorderStyle { LIGHT = 0, HEAVY = 1, DOUBLE = 2, ROUNDED = 3, EMPTY = 4 };
-
-// Per style: top-left, top-right, bottom-left, bottom-right, horizontal, vertical.
-// The sixth row is all empty strings and has no style.
-extern const std::array<std::array<std::string, 6>, 6> simple_border_charset;
-
-// Frames its first child (the content) and writes its optional second child
-// (the title) over the top edge.
-class custom_Border : public tui::Node {
-  public:
-    custom_Border(tui::Elements children, custom_BorderStyle style);
-
-    void ComputeRequirement() override;
-    void SetBox(tui::Box box) override;
-    void Render(tui::Screen& screen) override;
-    // Draws the frame's characters, leaving each cell's style as it was.
-    void RenderPixel(tui::Screen& screen);
-
-    std::vector<tui::Pixel> charset_pixel;  // not used for drawing
-    std::vector<std::string> charset_strings;
-};
-
-// The content in a light frame with the title over its top edge.
-tui::Element custom_window(tui::Element title, tui::Element content);
-
-// A titled window around the component; events and focus go to the component.
-// A height below 0 makes it flexible, otherwise it is exactly `height` rows,
-// frame included.
-tui::Component Window(std::wstring title, tui::Component component, int height);
-
-// ---------------------------------------------------------------------------
 // The application: owns every part of the system and answers the commands
 // that need more than the sequencer.
 // ---------------------------------------------------------------------------
@@ -118,10 +82,6 @@ class App : public ParseListener {
     // Main thread. Makes `name` the active pack (the empty name lists the packs).
     void load_sample_pack(const std::string& name, bool show_readme);
 
-    // Adds or replaces the sample named after `path`; an empty buffer removes
-    // it and its instruments. Main thread or the watcher's thread.
-    void update_sample(std::string path, std::shared_ptr<AudioBuffer> buffer);
-
     // Main thread. What an accepted command shows: its echo, the queued lines,
     // then the pieces of its output text; the area keeps the last lines.
     void show_accepted_command(const std::wstring& command, const std::string& message);
@@ -150,7 +110,9 @@ class App : public ParseListener {
     // and takes the instruments of samples whose files are gone, leaving the
     // other instruments and the parts alone.
     void on_sample_files_missed(std::uint64_t generation, const std::string& folder);
-    // update_sample for a handler: does nothing once another pack is active.
+    // Adds or replaces the sample named after `path`; an empty buffer removes
+    // it and its instruments. Does nothing once another pack is active. Main
+    // thread or the watcher's thread.
     void update_sample_of(std::uint64_t generation, const std::string& path,
                           std::shared_ptr<AudioBuffer> buffer);
     bool is_current(std::uint64_t generation);
@@ -206,30 +168,4 @@ class App : public ParseListener {
 
     std::wstring pack_name;     // main thread
     bool pack_refused = false;  // main thread: the last "use" named no pack
-};
-
-// The command field's state and its key handlers; lives as long as the loop of
-// App::run. Main thread.
-class CommandField {
-  public:
-    explicit CommandField(App& app);
-
-    // Return: runs the line; shows its result in the output area, or its
-    // error under the field.
-    void on_enter();
-    // History keys, Tab and Shift-Tab; true when the event was used here.
-    bool on_key(const tui::Event& event);
-
-    std::wstring command_text;
-    std::wstring status_text;
-    tui::Decorator status_style;
-    std::vector<std::wstring> history;
-    std::size_t history_index = 0;
-    tui::InputOption command_option;
-    tui::Component command_input;
-    tui::Component play_checkbox;
-    tui::Component volume_slider;
-
-  private:
-    App& app;
 };

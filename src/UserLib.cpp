@@ -12,18 +12,6 @@
 
 namespace {
 
-// A folder in normal form ending with "/", for comparing paths by prefix.
-std::string folder_prefix(const std::string& folder) {
-    std::string path = std::filesystem::path(folder).lexically_normal().string();
-    while (!path.empty() && path.back() == '/')
-        path.pop_back();
-    return path + "/";
-}
-
-bool starts_with(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 // The pack callback running on this thread, if any: whose it is and the
 // dispatch lock it runs under.
 struct Dispatch {
@@ -126,7 +114,7 @@ void UserLib::set_active_sample_pack(const std::string& pack_folder) {
     }
     // The samples watch already reports what happens under it; a pack
     // elsewhere (a name with "..") needs a watch of its own.
-    if (samples_watch_id <= 0 || !starts_with(prefix, folder_prefix(samples_path)))
+    if (samples_watch_id <= 0 || !is_inside_folder(samples_path, prefix))
         pack_watch_id = file_watcher->addWatch(pack_folder, sample_update_listener.get(), true);
 
     sample_files = list_sample_files(pack_folder);
@@ -144,7 +132,7 @@ bool UserLib::is_pack(const std::string& name) const {
     if (error)
         return false;
     const std::string inside = folder_prefix(folder.string());
-    return !starts_with(folder_prefix(samples.string()), inside);
+    return !folder_prefix(samples.string()).starts_with(inside);
 }
 
 std::vector<std::string> UserLib::list_sample_files(const std::string& pack_folder) {
@@ -215,7 +203,7 @@ void UserLib::handle_missed_pack_events(const std::string& dir) {
     {
         std::lock_guard<std::mutex> lock(state_mutex);
         // The samples watch covers the pack only when the pack lies inside it.
-        if (active_pack_prefix.empty() || !starts_with(active_pack_prefix, folder_prefix(dir)))
+        if (active_pack_prefix.empty() || !active_pack_prefix.starts_with(folder_prefix(dir)))
             return;
         missed = on_file_events_missed;
     }
@@ -236,8 +224,7 @@ void UserLib::handle_pack_event(const std::string& dir, const std::string& filen
     MoveCallback move_callback;
     {
         std::lock_guard<std::mutex> lock(state_mutex);
-        const std::string normal_path = std::filesystem::path(path).lexically_normal().string();
-        if (active_pack_prefix.empty() || !starts_with(normal_path, active_pack_prefix))
+        if (active_pack_prefix.empty() || !is_inside_folder(active_pack_prefix, path))
             return;
         if (action == watch::Actions::Add)
             file_callback = on_file_added;

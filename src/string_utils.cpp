@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 
 std::string trim(const std::string& text) {
     const auto last = text.find_last_not_of(' ');
@@ -95,4 +96,16 @@ std::string get_file_timestamp() {
     char text[64];
     const auto length = std::strftime(text, sizeof text, "%Y-%m-%d.%H_%M_%S", &local);
     return std::string(text, length);
+}
+
+std::string folder_prefix(const std::string& folder) {
+    std::string path = std::filesystem::path(folder).lexically_normal().string();
+    while (!path.empty() && path.back() == '/')
+        path.pop_back();
+    return path + "/";
+}
+
+bool is_inside_folder(const std::string& folder, const std::string& path) {
+    return std::filesystem::path(path).lexically_normal().string().starts_with(
+        folder_prefix(folder));
 }

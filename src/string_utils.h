@@ -36,5 +36,12 @@ NameInfo get_extension(const std::string& path);
 // The text before the path's last "/", "" when there is none.
 std::string get_directory(const std::string& path);
 
+// The folder in normal form ending with "/", for comparing paths by prefix
+// (no link is followed).
+std::string folder_prefix(const std::string& folder);
+
+// `path`, in normal form, lies below `folder`.
+bool is_inside_folder(const std::string& folder, const std::string& path);
+
 // Local time now as "%Y-%m-%d.%H_%M_%S".
 std::string get_file_timestamp();

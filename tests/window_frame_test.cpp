@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "App.h"
+#include "window_frame.h"
 
 using namespace tui;
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "App.h"
+#include "window_frame.h"
 #include "custom_input.h"
 #include "tui/screen_interactive.h"
 

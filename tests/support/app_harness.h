@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "App.h"
+#include "CommandField.h"
 #include "test_support.h"
 
 namespace quarn_test {
