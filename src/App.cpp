@@ -126,6 +126,7 @@ bool is_plain_name(const std::string& name) {
 }
 
 const wchar_t* const kRefusedName = L"refused: names may not hold \"/\" or \"..\"";
+const wchar_t* const kRecordingFailed = L"recording failed:";
 
 // `path` lies inside `folder` (both compared in normal form).
 bool is_inside(const std::string& folder, const std::string& path) {
@@ -367,24 +368,23 @@ std::vector<std::wstring> words_of(const std::wstring& text) {
     return words;
 }
 
-}  // namespace
-
-void App::add_words(const std::wstring& title, const std::vector<std::wstring>& words) {
-    std::lock_guard<std::mutex> lock(output_mutex);
-    // Every line fits the output area: a title wider than it goes on over
-    // more plain lines, and a word wider than a line is cut.
+// Every line fits the output area: a title wider than it goes on over more
+// plain lines, and a word wider than a line is cut.
+std::vector<tui::Element> wrapped_lines(const std::wstring& title,
+                                        const std::vector<std::wstring>& words) {
+    std::vector<tui::Element> lines;
     if (columns_of(title) <= kTextWidth) {
-        pending_output.push_back(tui::text(title));
+        lines.push_back(tui::text(title));
     } else {
         std::wstring line;
         for (const auto& word : words_of(title)) {
             if (!line.empty() && columns_of(line) + 1 + columns_of(word) > kTextWidth) {
-                pending_output.push_back(tui::text(line));
+                lines.push_back(tui::text(line));
                 line.clear();
             }
             line += (line.empty() ? L"" : L" ") + word;
         }
-        pending_output.push_back(tui::text(line));
+        lines.push_back(tui::text(line));
     }
     std::wstring line;
     int column = 0;
@@ -392,7 +392,7 @@ void App::add_words(const std::wstring& title, const std::vector<std::wstring>& 
         for (const auto& word : pieces_of(whole_word, kTextWidth - 1)) {
             const int length = columns_of(word);
             if (column + length + 1 > kTextWidth) {
-                pending_output.push_back(tui::text(line) | tui::bold);
+                lines.push_back(tui::text(line) | tui::bold);
                 line.clear();
                 column = 0;
             }
@@ -401,7 +401,21 @@ void App::add_words(const std::wstring& title, const std::vector<std::wstring>& 
         }
     }
     if (!line.empty())
-        pending_output.push_back(tui::text(line) | tui::bold);
+        lines.push_back(tui::text(line) | tui::bold);
+    return lines;
+}
+
+void keep_last_lines(std::vector<tui::Element>& output) {
+    if (output.size() > max_output_len)
+        output.erase(output.begin(), output.end() - static_cast<std::ptrdiff_t>(max_output_len));
+}
+
+}  // namespace
+
+void App::add_words(const std::wstring& title, const std::vector<std::wstring>& words) {
+    auto lines = wrapped_lines(title, words);
+    std::lock_guard<std::mutex> lock(output_mutex);
+    pending_output.insert(pending_output.end(), lines.begin(), lines.end());
 }
 
 void App::add_failure(const std::wstring& title, const std::string& reason) {
@@ -438,6 +452,7 @@ void App::on_play(bool play) {
 }
 
 void App::on_record(bool record) {
+    end_failed_recording();
     const bool was_recording = audio_engine->is_recording();
     record_checked = record;
     if (record != was_recording)
@@ -462,12 +477,8 @@ void App::toggle_recording() {
     if (audio_engine->is_recording()) {
         audio_engine->end_recording();
         record_checked = false;
-        if (audio_engine->last_recording_error() != 0) {
-            add_failure(L"recording failed:",
-                        audio_engine->recording_path + ": " +
-                            std::strerror(audio_engine->last_recording_error()) +
-                            "; it keeps what was recorded before");
-        }
+        if (audio_engine->last_recording_error() != 0)
+            add_failure(kRecordingFailed, recording_failure());
         return;
     }
     // Takes begun within one second share the time stamp: a counter tells
@@ -480,6 +491,24 @@ void App::toggle_recording() {
         if (record_checked || audio_engine->last_recording_error() != EEXIST)
             return;
     }
+}
+
+void App::end_failed_recording() {
+    if (!audio_engine->recording_failed())
+        return;
+    audio_engine->end_recording();
+    record_checked = false;
+    // Told now, not with the next command: the take ended without one.
+    auto lines = wrapped_lines(kRecordingFailed, words_of(tui::to_wstring(recording_failure())));
+    std::lock_guard<std::mutex> lock(output_mutex);
+    output.insert(output.end(), lines.begin(), lines.end());
+    keep_last_lines(output);
+}
+
+std::string App::recording_failure() const {
+    return audio_engine->recording_path + ": " +
+           std::strerror(audio_engine->last_recording_error()) +
+           "; it keeps what was recorded before";
 }
 
 bool App::composition_name_usable(const std::string& name) {
@@ -608,9 +637,7 @@ void App::show_accepted_command(const std::wstring& command, const std::string& 
     for (const auto& piece : split(message, "\n")) {
         output.push_back(tui::text(tui::to_wstring(piece)) | tui::bold);
     }
-    if (output.size() > max_output_len) {
-        output.erase(output.begin(), output.end() - static_cast<std::ptrdiff_t>(max_output_len));
-    }
+    keep_last_lines(output);
 }
 
 std::vector<tui::Element> App::output_lines() {
@@ -1026,6 +1053,7 @@ void App::run() {
                         [this, &field](const tui::Event& event) {
                             if (event == tui::Event::Custom)
                                 field.command_input->TakeFocus();
+                            end_failed_recording();
                             // The sounds that ended meanwhile are freed here,
                             // on this thread, not on the audio thread.
                             audio_engine->release_ended_players();
@@ -1039,6 +1067,7 @@ void App::run() {
         App& app;
         ~Unhook() {
             app.audio_engine->stop();
+            app.audio_engine->set_recording_failed_callback(nullptr);
             app.sequencer->set_callbacks(nullptr, nullptr, nullptr);
         }
     } unhook{*this};
@@ -1055,6 +1084,9 @@ void App::run() {
                                  std::lock_guard<std::mutex> lock(samples_mutex);
                                  return sample_buffers.count(name) > 0;
                              });
+    // A take that fails wakes the loop, which ends it and says so at once.
+    audio_engine->set_recording_failed_callback(
+        [&screen] { screen.PostEvent(tui::Event::Custom); });
     field.command_input->TakeFocus();
     QuietStandardError quiet;
     screen.Loop(root);

@@ -117,6 +117,12 @@ class App : public ParseListener {
     // it and its instruments. Main thread or the watcher's thread.
     void update_sample(std::string path, std::shared_ptr<AudioBuffer> buffer);
 
+    // Main thread. Ends a recording that failed while it ran (a full disk, the
+    // file-size limit, a disk too slow) and says so in the output area at
+    // once, clearing the "Record" box; does nothing otherwise. The interface
+    // calls it on every event, and a failing recording posts one.
+    void end_failed_recording();
+
     // Main thread. What an accepted command shows: its echo, the queued lines,
     // then the pieces of its output text; the area keeps the last lines.
     void show_accepted_command(const std::wstring& command, const std::string& message);
@@ -157,6 +163,8 @@ class App : public ParseListener {
     // the base folder is refused; both reply and give false. Main thread.
     bool composition_name_usable(const std::string& name);
     void toggle_recording();
+    // Why the last recording failed, with its path. Main thread.
+    std::string recording_failure() const;
     void queue_lines(const std::vector<std::string>& lines, tui::Decorator style);
     void queue_line(tui::Element line);
     void show_readme(const std::string& path);
