@@ -54,6 +54,7 @@ bool is_plain_name(const std::string& name) {
 }
 
 const wchar_t* const kRefusedName = L"refused: names may not hold \"/\" or \"..\"";
+const wchar_t* const kRecordingFailed = L"recording failed:";
 
 }  // namespace
 
@@ -87,13 +88,28 @@ App::~App() {
 
 // --- replies to the commands ---
 
-void App::add_words(const std::wstring& title, const std::vector<std::wstring>& words) {
+namespace {
+
+// A plain title and bold word lines, every one within the output area.
+std::vector<tui::Element> wrapped_lines(const std::wstring& title,
+                                        const std::vector<std::wstring>& words) {
     std::vector<tui::Element> lines;
     for (auto& line : wrap_text(title))
         lines.push_back(tui::text(std::move(line)));
     for (auto& line : wrap_words(words))
         lines.push_back(tui::text(std::move(line)) | tui::bold);
-    queue(std::move(lines));
+    return lines;
+}
+
+void keep_last_lines(std::vector<tui::Element>& output) {
+    if (output.size() > max_output_len)
+        output.erase(output.begin(), output.end() - static_cast<std::ptrdiff_t>(max_output_len));
+}
+
+}  // namespace
+
+void App::add_words(const std::wstring& title, const std::vector<std::wstring>& words) {
+    queue(wrapped_lines(title, words));
 }
 
 void App::add_failure(const std::wstring& title, const std::string& reason) {
@@ -130,6 +146,7 @@ void App::on_play(bool play) {
 }
 
 void App::on_record(bool record) {
+    end_failed_recording();
     const bool was_recording = audio_engine->is_recording();
     record_checked = record;
     if (record != was_recording)
@@ -154,12 +171,8 @@ void App::toggle_recording() {
     if (audio_engine->is_recording()) {
         audio_engine->end_recording();
         record_checked = false;
-        if (audio_engine->last_recording_error() != 0) {
-            add_failure(L"recording failed:",
-                        audio_engine->recording_path + ": " +
-                            std::strerror(audio_engine->last_recording_error()) +
-                            "; it keeps what was recorded before");
-        }
+        if (audio_engine->last_recording_error() != 0)
+            add_failure(kRecordingFailed, recording_failure());
         return;
     }
     // Takes begun within one second share the time stamp: a counter tells
@@ -172,6 +185,24 @@ void App::toggle_recording() {
         if (record_checked || audio_engine->last_recording_error() != EEXIST)
             return;
     }
+}
+
+void App::end_failed_recording() {
+    if (!audio_engine->recording_failed())
+        return;
+    audio_engine->end_recording();
+    record_checked = false;
+    // Told now, not with the next command: the take ended without one.
+    auto lines = wrapped_lines(kRecordingFailed, words_of(tui::to_wstring(recording_failure())));
+    std::lock_guard<std::mutex> lock(output_mutex);
+    output.insert(output.end(), lines.begin(), lines.end());
+    keep_last_lines(output);
+}
+
+std::string App::recording_failure() const {
+    return audio_engine->recording_path + ": " +
+           std::strerror(audio_engine->last_recording_error()) +
+           "; it keeps what was recorded before";
 }
 
 bool App::composition_name_usable(const std::string& name) {
@@ -300,9 +331,7 @@ void App::show_accepted_command(const std::wstring& command, const std::string& 
     for (const auto& piece : split(message, "\n")) {
         output.push_back(tui::text(tui::to_wstring(piece)) | tui::bold);
     }
-    if (output.size() > max_output_len) {
-        output.erase(output.begin(), output.end() - static_cast<std::ptrdiff_t>(max_output_len));
-    }
+    keep_last_lines(output);
 }
 
 std::vector<tui::Element> App::output_lines() {
@@ -683,6 +712,7 @@ void App::run() {
                         [this, &field](const tui::Event& event) {
                             if (event == tui::Event::Custom)
                                 field.command_input->TakeFocus();
+                            end_failed_recording();
                             // The sounds that ended meanwhile are freed here,
                             // on this thread, not on the audio thread.
                             audio_engine->release_ended_players();
@@ -696,6 +726,7 @@ void App::run() {
         App& app;
         ~Unhook() {
             app.audio_engine->stop();
+            app.audio_engine->set_recording_failed_callback(nullptr);
             app.sequencer->set_callbacks(nullptr, nullptr, nullptr);
         }
     } unhook{*this};
@@ -712,6 +743,9 @@ void App::run() {
                                  std::lock_guard<std::mutex> lock(samples_mutex);
                                  return sample_buffers.count(name) > 0;
                              });
+    // A take that fails wakes the loop, which ends it and says so at once.
+    audio_engine->set_recording_failed_callback(
+        [&screen] { screen.PostEvent(tui::Event::Custom); });
     field.command_input->TakeFocus();
     QuietStandardError quiet;
     screen.Loop(root);

@@ -82,6 +82,12 @@ class App : public ParseListener {
     // Main thread. Makes `name` the active pack (the empty name lists the packs).
     void load_sample_pack(const std::string& name, bool show_readme);
 
+    // Main thread. Ends a recording that failed while it ran (a full disk, the
+    // file-size limit, a disk too slow) and says so in the output area at
+    // once, clearing the "Record" box; does nothing otherwise. The interface
+    // calls it on every event, and a failing recording posts one.
+    void end_failed_recording();
+
     // Main thread. What an accepted command shows: its echo, the queued lines,
     // then the pieces of its output text; the area keeps the last lines.
     void show_accepted_command(const std::wstring& command, const std::string& message);
@@ -128,6 +134,8 @@ class App : public ParseListener {
     // the base folder is refused; both reply and give false. Main thread.
     bool composition_name_usable(const std::string& name);
     void toggle_recording();
+    // Why the last recording failed, with its path. Main thread.
+    std::string recording_failure() const;
     // Appends finished lines to the pending ones; the lines are made before
     // the output lock is taken. Any thread.
     void queue(std::vector<tui::Element> lines);

@@ -120,9 +120,12 @@ bool AudioEngine::begin_recording(const std::string& path) {
     end_recording();
     recording_path = path;
     encoder_config = audio::EncoderConfig{};
-    // The file is created before the lock is taken, so the audio thread never
-    // waits for the disk on our behalf.
-    auto writer = std::make_unique<audio::WavWriter>();
+    // The file is created and its writer thread started before the lock is
+    // taken; under it the audio thread only ever copies frames into the
+    // recording's ring, so it never waits for the disk.
+    auto writer = std::make_unique<audio::ThreadedWavWriter>(
+        make_recording_file(), kRecordingRingSeconds * audio::kSampleRate,
+        [this] { tell_recording_failed(); });
     if (!writer->open(path, encoder_config)) {
         recording_error = writer->error();
         return false;
@@ -135,7 +138,7 @@ bool AudioEngine::begin_recording(const std::string& path) {
 }
 
 void AudioEngine::end_recording() {
-    std::unique_ptr<audio::WavWriter> finished;
+    std::unique_ptr<audio::ThreadedWavWriter> finished;
     {
         std::lock_guard<std::mutex> lock(players_mutex);
         if (!recording.load(std::memory_order_relaxed))
@@ -143,9 +146,25 @@ void AudioEngine::end_recording() {
         finished = std::move(encoder);
         recording.store(false, std::memory_order_release);
     }
+    // No period hands frames over any more: the writer thread writes the last
+    // of them, completes the header and ends.
     finished->close();
-    // The audio thread only notes a failed write; it is told from here.
     recording_error = finished->error();
+}
+
+void AudioEngine::set_recording_failed_callback(std::function<void()> callback) {
+    std::lock_guard<std::mutex> lock(recording_failed_mutex);
+    recording_failed_callback = std::move(callback);
+}
+
+void AudioEngine::tell_recording_failed() {
+    std::lock_guard<std::mutex> lock(recording_failed_mutex);
+    if (recording_failed_callback)
+        recording_failed_callback();
+}
+
+std::unique_ptr<audio::WavWriter> AudioEngine::make_recording_file() {
+    return std::make_unique<audio::WavWriter>();
 }
 
 std::size_t AudioEngine::player_count() {
@@ -183,7 +202,7 @@ void AudioEngine::process_period(float* output, int frame_count) {
         mix_slice(output + static_cast<std::ptrdiff_t>(offset) * audio::kChannels, frames, master);
     }
     if (recording.load(std::memory_order_relaxed) && frame_count > 0)
-        encoder->write(output, static_cast<std::uint64_t>(frame_count));
+        encoder->push(output, static_cast<std::uint64_t>(frame_count));
 }
 
 void AudioEngine::mix_slice(float* output, int frame_count, float master) {

@@ -11,6 +11,7 @@
 
 #include "audio/LinearResampler.h"
 #include "audio/PlaybackDevice.h"
+#include "audio/ThreadedWavWriter.h"
 #include "audio/WavWriter.h"
 
 // A decoded sample in memory: `frame_count` frames of `channel_count`
@@ -94,22 +95,34 @@ class AudioEngine {
     // decoded, holds no frames or would pass 30 minutes.
     std::shared_ptr<AudioBuffer> load_sample(std::string path) const;
     // Main thread. Completes an open recording, then starts writing the mix to
-    // a new WAV file at `path`; false when the file cannot be created (one
-    // that exists is never replaced).
+    // a new WAV file at `path` on a writer thread of the recording's own;
+    // false when the file cannot be created (one that exists is never
+    // replaced) or the thread cannot be started.
     bool begin_recording(const std::string& path);
-    // Main thread. Completes the open recording, if any.
+    // Main thread. Completes the open recording, if any: returns once every
+    // frame of it is in the file and the header is final.
     void end_recording();
     // Main thread. Why the last recording failed, as an errno value: it could
-    // not be created (EEXIST: the name is taken), or a write to it failed
-    // (the file then holds what was written before); 0 when it went well.
+    // not be created (EEXIST: the name is taken), a write to it failed, or the
+    // disk fell seconds behind the audio (ENOBUFS); the file then holds what
+    // was written before. 0 when it went well.
     int last_recording_error() const { return recording_error; }
-    // Any thread, no lock.
+    // Any thread, no lock. Stays true for a recording that has failed until
+    // end_recording().
     bool is_recording() const { return recording.load(std::memory_order_acquire); }
+    // Main thread. The open recording has failed: nothing more goes to its
+    // file, and end_recording() completes it at once and tells why.
+    bool recording_failed() const { return encoder && encoder->failed(); }
+    // Main thread. `callback` runs on the recording's writer thread when an
+    // open recording fails (after its file is complete); it must not block.
+    // Replacing it waits for a call in progress.
+    void set_recording_failed_callback(std::function<void()> callback);
 
     // Runs one period into `output` (`frame_count` interleaved stereo frames,
     // zeroed by the caller): the tick hook, then the mix of every player under
-    // the master volume, then the recording. The device's audio thread, or a
-    // test with no device open.
+    // the master volume, then the recording (a copy into its ring: the disk
+    // is written on the recording's own thread). The device's audio thread,
+    // or a test with no device open.
     void process_period(float* output, int frame_count);
 
     // Any thread. The players still sounding.
@@ -122,8 +135,15 @@ class AudioEngine {
     // event of its interface, and the engine once more when it goes.
     void release_ended_players();
 
+  protected:
+    // The file a recording writes through; a stand-in for a slow disk can be
+    // given here. Main thread.
+    virtual std::unique_ptr<audio::WavWriter> make_recording_file();
+
   private:
     static constexpr int kMixFrames = 8192;
+    // Seconds of audio the recording's ring holds while the disk lags.
+    static constexpr std::size_t kRecordingRingSeconds = 4;
 
     // Adds the next `frame_count` frames of every player to `output` and
     // drops the players that ended. Under `players_mutex`.
@@ -133,18 +153,22 @@ class AudioEngine {
     // Hands an ended player over to release_ended_players(). Lock-free and
     // allocates nothing: the audio thread.
     void retire(std::shared_ptr<AudioPlayer> player);
+    // The recording's writer thread, when the recording has failed.
+    void tell_recording_failed();
 
     audio::DeviceConfig device_config;
     audio::PlaybackDevice device;
     audio::EncoderConfig encoder_config;
-    std::unique_ptr<audio::WavWriter> encoder;  // set while recording
-    int recording_error = 0;                    // main thread only
-    bool device_started = false;                // main thread only
+    std::unique_ptr<audio::ThreadedWavWriter> encoder;  // set while recording
+    int recording_error = 0;                            // main thread only
+    bool device_started = false;                        // main thread only
     std::atomic<bool> recording{false};
     std::mutex players_mutex;  // guards `players`, `encoder` and `recording`
     std::vector<std::shared_ptr<AudioPlayer>> players;
     std::array<float, kMixFrames * audio::kChannels> mix_buffer;
     std::atomic<AudioPlayer*> retired{nullptr};  // the ended players, newest first
+    std::mutex recording_failed_mutex;           // guards the callback below; taken with no other
+    std::function<void()> recording_failed_callback;
 };
 
 // The body of the device callback.

@@ -1,3 +1,4 @@
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -23,6 +24,10 @@ int main(int argc, char** argv) {
         // closes (the shell's hang-up after the terminal's) must not cut off
         // the end of a recording or the stop of the audio thread.
         tui::SignalScope ending_signals;
+        // At the file-size limit a write fails with EFBIG, which saving and
+        // recording report; the signal must not end the program. Set after
+        // the scope, which would take it as a crash.
+        std::signal(SIGXFSZ, SIG_IGN);
         try {
             app->run();
         } catch (const std::exception& error) {

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -86,6 +91,56 @@ void run_periods(AudioEngine& engine, int count) {
         std::fill(output.begin(), output.end(), 0.0f);
         engine.process_period(output.data(), 256);
     }
+}
+
+std::uint32_t data_size_field(const std::string& file) {
+    return static_cast<unsigned char>(file[40]) | static_cast<unsigned char>(file[41]) << 8 |
+           static_cast<unsigned char>(file[42]) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(file[43])) << 24;
+}
+
+int failed_because(const std::string& why) {
+    std::fprintf(stderr, "%s\n", why.c_str());
+    return 1;
+}
+
+// A take that reaches the file-size limit, with the limit's signal at its
+// default, which ends a process; 0 when everything went as it should.
+int take_at_the_file_size_limit() {
+    constexpr rlim_t kLimit = 44 + 100000;
+    std::signal(SIGXFSZ, SIG_DFL);
+    AppHarness quarn(false);
+    auto& engine = quarn.app().get_audio_engine();
+    std::atomic<bool> told{false};
+    engine.set_recording_failed_callback([&told] { told = true; });
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = kLimit;
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        return failed_because("no file-size limit");
+    quarn.run("record start");
+    if (!engine.is_recording())
+        return failed_because("no take");
+    run_periods(engine, 100);  // twice what the limit lets through
+    if (!quarn_test::wait_until([&told] { return told.load(); }, std::chrono::seconds(1)))
+        return failed_because("the failure was not told within a second");
+
+    quarn.app().end_failed_recording();
+    const auto files = recordings_in(quarn.base());
+    if (engine.is_recording() || files.size() != 1)
+        return failed_because("the take did not end");
+    const std::string reply = words_under(quarn.output(), "recording failed:");
+    if (reply !=
+        without_blanks(files[0].string() + ": File too large; it keeps what was recorded before"))
+        return failed_because("the output area shows \"" + reply + "\"");
+    const std::string file = read_file(files[0]);
+    if (file.size() != 44 + (kLimit - 44) / 8 * 8 || data_size_field(file) != file.size() - 44)
+        return failed_because("the file holds " + std::to_string(file.size()) +
+                              " bytes, its header counts " + std::to_string(data_size_field(file)));
+    quarn.run("record stop");
+    if (quarn.pending().back() != "nothing is being recorded")
+        return failed_because("\"record stop\" answered \"" + quarn.pending().back() + "\"");
+    return 0;
 }
 
 }  // namespace
@@ -183,9 +238,12 @@ TEST(AppRecording, ARecordingOnAFullDiskSaysItFailed) {
                              ": No space left on device; it keeps what was recorded before"));
     const std::string file = read_file(files[0]);
     ASSERT_GE(file.size(), 44u);
-    const auto data_size = static_cast<unsigned char>(file[40]) |
-                           static_cast<unsigned char>(file[41]) << 8 |
-                           static_cast<unsigned char>(file[42]) << 16;
-    EXPECT_EQ(static_cast<std::size_t>(data_size), file.size() - 44);
+    EXPECT_EQ(data_size_field(file), file.size() - 44);
     EXPECT_GT(file.size(), 44u);
+}
+
+// In a child process, which keeps the limit and the signal's default to itself.
+TEST(AppRecording, ATakeAtTheFileSizeLimitIsToldAtOnceAndTheProcessGoesOn) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::exit(take_at_the_file_size_limit()), ::testing::ExitedWithCode(0), "");
 }

@@ -1,7 +1,16 @@
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <future>
+#include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +21,52 @@
 
 using audio_test::constant_buffer;
 using audio_test::stereo_buffer;
+
+// What the audio thread must not do, counted per thread while `counting` is
+// set: allocate, and lock a mutex (std::mutex locks through pthread).
+namespace {
+thread_local bool counting = false;
+thread_local int allocations = 0;
+thread_local int mutex_locks = 0;
+
+template <typename Function>
+Function next_definition(std::atomic<Function>& cached, const char* name) {
+    Function function = cached.load(std::memory_order_relaxed);
+    if (function == nullptr) {
+        function = reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+        cached.store(function, std::memory_order_relaxed);
+    }
+    return function;
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (counting)
+        ++allocations;
+    if (void* memory = std::malloc(size == 0 ? 1 : size))
+        return memory;
+    throw std::bad_alloc();
+}
+// Not inlined, so that the compiler does not take the free for a mismatch.
+[[gnu::noinline]] void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+
+extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex) {
+    static std::atomic<int (*)(pthread_mutex_t*)> next{nullptr};
+    if (counting)
+        ++mutex_locks;
+    return next_definition(next, "pthread_mutex_lock")(mutex);
+}
+extern "C" int pthread_mutex_trylock(pthread_mutex_t* mutex) {
+    static std::atomic<int (*)(pthread_mutex_t*)> next{nullptr};
+    if (counting)
+        ++mutex_locks;
+    return next_definition(next, "pthread_mutex_trylock")(mutex);
+}
 
 namespace {
 
@@ -261,4 +316,140 @@ TEST_F(Mixing, ARecordingOpenAtTheEndIsCompletedByTheEngine) {
     ASSERT_EQ(file.size(), 44u + kPeriod * 8);
     EXPECT_EQ(static_cast<unsigned char>(file[40]), (kPeriod * 8) & 0xff);
     EXPECT_EQ(static_cast<unsigned char>(file[41]), (kPeriod * 8) >> 8);
+}
+
+namespace {
+
+// A disk whose writes wait until it is let go.
+class StalledDisk {
+  public:
+    void write() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ++writes_;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return released_; });
+    }
+    bool wait_for_a_write() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(5), [this] { return writes_ > 0; });
+    }
+    void release() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            released_ = true;
+        }
+        changed_.notify_all();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int writes_ = 0;
+    bool released_ = false;
+};
+
+// What an audio thread did over some periods, and what it played.
+struct AudioThreadRun {
+    bool finished = false;
+    int allocations = 0;
+    int mutex_locks = 0;
+    std::vector<float> played;
+};
+
+class RecordingToAStalledDisk : public ::testing::Test {
+  protected:
+    // The writer thread must get out of its write before the engine goes.
+    ~RecordingToAStalledDisk() override { disk.release(); }
+
+    // `count` periods on a thread of their own, as the device runs them.
+    AudioThreadRun periods_on_an_audio_thread(int count) {
+        AudioThreadRun run;
+        run.played.assign(static_cast<std::size_t>(count) * kPeriod * 2, 0.0f);
+        auto done = std::async(std::launch::async, [this, count, &run] {
+            counting = true;
+            for (int p = 0; p < count; ++p)
+                engine.process_period(run.played.data() + p * kPeriod * 2, kPeriod);
+            counting = false;
+            run.allocations = allocations;
+            run.mutex_locks = mutex_locks;
+        });
+        run.finished = done.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        if (!run.finished)
+            disk.release();  // so that the test ends, failed
+        done.wait();
+        return run;
+    }
+
+    std::vector<float> period() {
+        std::vector<float> output(kPeriod * 2, 0.0f);
+        engine.process_period(output.data(), kPeriod);
+        return output;
+    }
+
+    StalledDisk disk;
+    quarn_test::TempDir dir;
+    const std::string path = (dir.path() / "take.wav").string();
+    audio_test::PacedDiskEngine engine{[this] { disk.write(); }};
+};
+
+std::vector<float> joined(std::vector<float> first, const std::vector<float>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+}  // namespace
+
+TEST_F(RecordingToAStalledDisk, PeriodsOfATakeAllocateNothingLockNothingMoreAndNeverWaitForIt) {
+    engine.play(constant_buffer(96000 * 4, 0.25f), 1.0f, 0);
+    const auto without_take = periods_on_an_audio_thread(400);
+    ASSERT_TRUE(engine.begin_recording(path));
+    const auto first = periods_on_an_audio_thread(4);
+    // From here on the writer thread is held inside a write.
+    ASSERT_TRUE(disk.wait_for_a_write());
+    const auto during = periods_on_an_audio_thread(400);
+    ASSERT_TRUE(first.finished && during.finished) << "a period waited for the disk";
+    EXPECT_EQ(without_take.allocations, 0);
+    EXPECT_EQ(during.allocations, 0);
+    EXPECT_EQ(during.mutex_locks, without_take.mutex_locks);
+    EXPECT_FALSE(engine.recording_failed());
+
+    disk.release();
+    engine.end_recording();
+    EXPECT_EQ(engine.last_recording_error(), 0);
+    // Every frame handed over is in the file once the take has ended.
+    EXPECT_EQ(audio_test::read_sound(path).samples, joined(first.played, during.played));
+}
+
+TEST_F(RecordingToAStalledDisk, ARingThatFillsEndsTheTakeAsFailedAndKeepsAReadableFile) {
+    std::atomic<int> told{0};
+    engine.set_recording_failed_callback([&told] { ++told; });
+    std::vector<float> ramp(96000 * 5 * 2);
+    for (std::size_t i = 0; i < ramp.size(); ++i)
+        ramp[i] = static_cast<float>(i) / static_cast<float>(ramp.size());
+    engine.play(stereo_buffer(ramp), 1.0f, 0);
+    ASSERT_TRUE(engine.begin_recording(path));
+    std::vector<float> played = period();
+    ASSERT_TRUE(disk.wait_for_a_write());
+    int periods = 1;
+    for (; periods < 2000 && !engine.recording_failed(); ++periods)
+        played = joined(std::move(played), period());
+    // The ring holds four seconds; the period after them fails the take.
+    EXPECT_EQ(periods * kPeriod, 4 * 96000 + kPeriod);
+    EXPECT_TRUE(engine.is_recording());
+    EXPECT_EQ(told, 0);  // not before the file is complete
+
+    disk.release();
+    EXPECT_TRUE(quarn_test::wait_until([&told] { return told > 0; }, std::chrono::seconds(1)));
+    period();  // refused: the take has failed
+    engine.end_recording();
+    EXPECT_EQ(told, 1);
+    EXPECT_FALSE(engine.is_recording());
+    EXPECT_EQ(engine.last_recording_error(), ENOBUFS);
+    // What reached the file stays, with a header that counts it.
+    const std::string file = quarn_test::read_file(path);
+    ASSERT_GT(file.size(), 44u);
+    EXPECT_EQ(audio_test::u32_at(file, 40), file.size() - 44);
+    const auto sound = audio_test::read_sound(path);
+    ASSERT_LE(sound.samples.size(), played.size());
+    EXPECT_TRUE(std::equal(sound.samples.begin(), sound.samples.end(), played.begin()));
 }

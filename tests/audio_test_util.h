@@ -5,6 +5,8 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <numbers>
 #include <string>
@@ -78,6 +80,44 @@ inline std::shared_ptr<AudioBuffer> stereo_buffer(const std::vector<float>& samp
 inline std::shared_ptr<AudioBuffer> constant_buffer(std::size_t frames, float value) {
     return stereo_buffer(std::vector<float>(frames * 2, value));
 }
+
+// The little-endian 32-bit field at `offset` of a file's bytes.
+inline std::uint32_t u32_at(const std::string& bytes, std::size_t offset) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | static_cast<unsigned char>(bytes[offset + i]);
+    return value;
+}
+
+// A recording's file that runs `before_write` ahead of every write: a
+// stand-in for a slow or stalled disk.
+class PacedFile : public audio::WavWriter {
+  public:
+    explicit PacedFile(std::function<void()> before_write)
+        : before_write_(std::move(before_write)) {}
+    std::uint64_t write(const float* frames, std::uint64_t frame_count) override {
+        before_write_();
+        return WavWriter::write(frames, frame_count);
+    }
+
+  private:
+    std::function<void()> before_write_;
+};
+
+// An engine whose recordings are written through a PacedFile.
+class PacedDiskEngine : public AudioEngine {
+  public:
+    explicit PacedDiskEngine(std::function<void()> before_write)
+        : before_write_(std::move(before_write)) {}
+
+  protected:
+    std::unique_ptr<audio::WavWriter> make_recording_file() override {
+        return std::make_unique<PacedFile>(before_write_);
+    }
+
+  private:
+    std::function<void()> before_write_;
+};
 
 // Sign changes of one channel of interleaved `samples`.
 inline int zero_crossings(const std::vector<float>& samples, int channels, int channel) {

@@ -7,26 +7,23 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include "audio/FrameRing.h"
 #include "audio/WavWriter.h"
 #include "audio_test_util.h"
 #include "test_support.h"
 
 using audio::EncoderConfig;
 using audio::WavWriter;
+using audio_test::u32_at;
 
 namespace {
 
 std::vector<unsigned char> bytes_of(const std::string& text) {
     return {text.begin(), text.end()};
-}
-
-std::uint32_t u32_at(const std::string& file, std::size_t offset) {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = (value << 8) | static_cast<unsigned char>(file[offset + i]);
-    return value;
 }
 
 // While it lives, writes of this process past `bytes` into any file fail
@@ -191,4 +188,72 @@ TEST(WavWriter, NeverReplacesAFileThatExists) {
     EXPECT_FALSE(writer.open(path.string(), EncoderConfig{}));
     EXPECT_EQ(writer.error(), EEXIST);
     EXPECT_EQ(quarn_test::read_file(path), "an earlier take");
+}
+
+TEST(FrameRing, KeepsTheOrderAcrossTheWrapAndTakesAPushWholeOrNotAtAll) {
+    audio::FrameRing ring(10, 2);
+    float next = 0.0f;      // the value of the next sample pushed
+    float expected = 0.0f;  // the value of the next sample popped
+    auto frames = [&next](std::size_t count) {
+        std::vector<float> samples(count * 2);
+        for (float& sample : samples)
+            sample = next++;
+        return samples;
+    };
+    // Frames pushed and popped per round: the read and write points pass the
+    // end of the storage at every offset.
+    const std::vector<std::pair<std::size_t, std::size_t>> rounds = {
+        {3, 2}, {7, 4}, {4, 5}, {6, 6}, {9, 9}, {1, 0}, {6, 1}, {2, 7}, {1, 7}, {5, 4}};
+    std::size_t held = 0;
+    for (const auto& [pushed, popped] : rounds) {
+        const auto samples = frames(pushed);
+        const bool fits = held + pushed <= ring.capacity();
+        ASSERT_EQ(ring.push(samples.data(), pushed), fits) << held << " + " << pushed;
+        if (!fits) {
+            next -= static_cast<float>(samples.size());
+            continue;
+        }
+        held += pushed;
+        for (std::size_t left = std::min(popped, held); left > 0;) {
+            const auto piece = ring.front();
+            ASSERT_FALSE(piece.empty());
+            const std::size_t taken = std::min(left, piece.size() / 2);
+            for (std::size_t i = 0; i < taken * 2; ++i)
+                ASSERT_EQ(piece[i], expected++);
+            ring.pop(taken);
+            left -= taken;
+            held -= taken;
+        }
+    }
+    EXPECT_EQ(expected + static_cast<float>(held * 2), next);
+}
+
+TEST(FrameRing, OneProducerAndOneConsumerPassEveryFrameInOrder) {
+    constexpr std::uint32_t kFrames = 200000;
+    audio::FrameRing ring(1000, 2);
+    std::thread producer([&ring] {
+        float period[2 * 37];
+        for (std::uint32_t frame = 0; frame < kFrames;) {
+            const std::uint32_t count = std::min<std::uint32_t>(37, kFrames - frame);
+            for (std::uint32_t i = 0; i < 2 * count; ++i)
+                period[i] = static_cast<float>(frame * 2 + i);
+            if (ring.push(period, count))
+                frame += count;
+            else
+                std::this_thread::yield();
+        }
+    });
+    std::uint32_t sample = 0;
+    bool in_order = true;
+    while (sample < 2 * kFrames) {
+        const auto piece = ring.front();
+        for (float value : piece)
+            in_order = in_order && value == static_cast<float>(sample++);
+        ring.pop(piece.size() / 2);
+        if (piece.empty())
+            std::this_thread::yield();
+    }
+    producer.join();
+    EXPECT_TRUE(in_order);
+    EXPECT_TRUE(ring.front().empty());
 }

@@ -35,12 +35,12 @@ WavSizes wav_sizes(std::uint64_t frames, int channels);
 // frames that reached the file stay, and the sizes never claim more than
 // the file holds.
 //
-// Threads: one thread at a time (opened and closed on the main thread,
-// written on the audio thread, serialised by the caller).
+// Threads: one thread at a time (opened on the main thread, then written and
+// closed on a ThreadedWavWriter's thread).
 class WavWriter {
   public:
     WavWriter() = default;
-    ~WavWriter();
+    virtual ~WavWriter();
     WavWriter(const WavWriter&) = delete;
     WavWriter& operator=(const WavWriter&) = delete;
 
@@ -50,8 +50,9 @@ class WavWriter {
     // file still open first.
     bool open(const std::string& path, const EncoderConfig& config);
     // Appends `frame_count` interleaved frames; returns `frame_count`, or 0
-    // once a write has failed. Allocates nothing and prints nothing.
-    std::uint64_t write(const float* frames, std::uint64_t frame_count);
+    // once a write has failed. Allocates nothing and prints nothing. Virtual
+    // so that a slow or stalling disk can be stood in for.
+    virtual std::uint64_t write(const float* frames, std::uint64_t frame_count);
     // Writes the final sizes and closes the file; does nothing when closed.
     void close();
 
@@ -76,8 +77,8 @@ class WavWriter {
     std::uint64_t frames_in_file() const;
     std::uint64_t bytes_per_frame() const;
 
-    // The file's buffer, made when the file is opened so that writing (on
-    // the audio thread) allocates nothing.
+    // The file's buffer, made when the file is opened so that writing
+    // allocates nothing.
     std::vector<char> buffer_;
     std::size_t buffered_ = 0;
     int fd_ = -1;

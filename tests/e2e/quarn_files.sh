@@ -1,9 +1,9 @@
 # Quarn and its files, in a real terminal: a composition saved and loaded
 # again, files that are no composition refused, recordings started and
 # stopped by command (two within a second), by the "Record" box and left open
-# at Ctrl-C, a sample file copied into the running pack, a pack switch with a
-# readme that is a FIFO, a start by bare name from the search path, and a
-# terminal it cannot use.
+# at Ctrl-C, a take and a save at the file-size limit, a sample file copied
+# into the running pack, a pack switch with a readme that is a FIFO, a start by
+# bare name from the search path, and a terminal it cannot use.
 source "$(dirname "$0")/lib.sh"
 
 probe="$QUARN_BUILD_DIR/audio_probe"
@@ -153,6 +153,34 @@ e2e_until 5 "two quick takes did not leave two more files: $(recordings)" record
 for take in $(recordings | grep -vxF "$earlier"); do
     expect_closed_recording "$take"
 done
+
+# --- the file-size limit: a take that reaches it is told at once, a save is refused ---
+pid=$(e2e_program_pid f)
+limit=$((2048 * 1024)) # ulimit -f 2048
+no_limit=$(prlimit --pid "$pid" --fsize --output SOFT --noheadings --raw)
+earlier=$(recordings)
+quarn_accept f "record start"
+limited=$(recordings | grep -vxF "$earlier")
+prlimit --pid "$pid" --fsize="$limit:"
+# 2 MB hold less than three seconds of sound.
+e2e_until 10 "the take never reached the file-size limit" holds_at_least "$limited" $((limit - 8))
+e2e_poll 2 e2e_screen_has f "recording failed:" ||
+    e2e_fail "a take at the file-size limit was not told within about a second"
+e2e_wait_for f "large; it keeps what was recorded before"
+e2e_wait_for f "[ ] Record"
+kill -0 "$pid" 2>/dev/null || e2e_fail "Quarn ended at the file-size limit"
+expect_closed_recording "$limited"
+cp "$base/song.json" "$base/song.before"
+prlimit --pid "$pid" --fsize=64:
+quarn_accept f "save song"
+e2e_poll 5 reply_starts_with "File too large" ||
+    e2e_fail "a save past the file-size limit answered \"$(quarn_output_line f 9)\""
+output_line_is 8 "could not save song.json:" ||
+    e2e_fail "the line above the reason is \"$(quarn_output_line f 8)\""
+cmp -s "$base/song.json" "$base/song.before" || e2e_fail "a refused save changed song.json"
+prlimit --pid "$pid" --fsize="$no_limit:"
+quarn_accept f "record stop"
+expect_reply "nothing is being recorded"
 
 # --- a sample file copied into the running pack ---
 cp "$base/samples/default/kick.wav" "$base/samples/default/boom.wav"
