@@ -1,7 +1,9 @@
 // Mixer figures on one thread, against half of a 256-frame period at 96 kHz:
 // - throughput: nanoseconds per voice-frame and how many voices fit;
 // - the worst period when the last player of a large buffer ends;
-// - the worst period with eight voices pitched far up on a long sample.
+// - the worst period with eight voices pitched far up on a long sample;
+// - worst and typical periods with 256 voices sounding at once, at pitches
+//   from far down to far up.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -129,6 +131,35 @@ void eight_voices_far_up() {
     report("eight voices at +150 on an 8 s sample", periods);
 }
 
+// Periods with `voices` players always sounding at `semitones`: the tick hook
+// tops the engine up before every mix, as busy patterns would, and the plays
+// are timed with the mix.
+void full_engine(const std::shared_ptr<AudioBuffer>& sample, int semitones, int voices) {
+    constexpr int kPeriods = 1500;
+    AudioEngine engine;
+    engine.master_volume = 0.001f;
+    engine.tick_callback = [&](int, int) {
+        while (engine.player_count() < static_cast<std::size_t>(voices))
+            engine.play(sample, 1.0f, semitones);
+    };
+    std::vector<float> output(kPeriodFrames * 2);
+    std::vector<double> periods;
+    for (int p = 0; p < kPeriods; ++p) {
+        std::fill(output.begin(), output.end(), 0.0f);
+        const auto start = Clock::now();
+        engine.process_period(output.data(), kPeriodFrames);
+        periods.push_back(ns_since(start));
+        engine.release_ended_players();
+    }
+    std::sort(periods.begin(), periods.end());
+    const double worst = periods.back();
+    std::printf(
+        "pitch %+4d, %d voices: median period %.3f ms, 99th percentile %.3f ms, worst "
+        "%.3f ms (%s half a period)\n",
+        semitones, voices, periods[periods.size() / 2] / 1e6,
+        periods[periods.size() * 99 / 100] / 1e6, worst / 1e6, against_half(worst));
+}
+
 }  // namespace
 
 int main() {
@@ -137,6 +168,8 @@ int main() {
     last_player_of_a_large_buffer();
     eight_voices_far_up();
     const auto sample = noise(96000 * 10);
+    for (int semitones : {-150, 0, 48, 59, 60, 150})
+        full_engine(sample, semitones, 256);
     for (int semitones : {0, 7, -12}) {
         for (int voices : {100, 1000, 4000}) {
             const double ns = measure(sample, voices, semitones);
