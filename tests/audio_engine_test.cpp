@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -192,6 +193,29 @@ TEST_F(Mixing, ABufferThatCannotBePlayedEndsItsPlayerAndThePeriodGoesOn) {
     engine.play(nullptr, 1.0f, 0);
     EXPECT_EQ(period(), filled(kPeriod, 0.25f));
     EXPECT_EQ(engine.player_count(), 1u);
+}
+
+TEST_F(Mixing, ASampleHoldingNanOrInfinityLeavesTheRestOfTheMixIntact) {
+    // Decoded from a float file: its bad values are silence, not poison for
+    // every sound mixed with it.
+    std::vector<float> samples = filled(1000, 0.5f);
+    const std::vector<std::size_t> bad = {0, 301, 2 * 256, 2 * 999 + 1};
+    samples[bad[0]] = std::numeric_limits<float>::quiet_NaN();
+    samples[bad[1]] = std::numeric_limits<float>::infinity();
+    samples[bad[2]] = -std::numeric_limits<float>::infinity();
+    samples[bad[3]] = std::numeric_limits<float>::signaling_NaN();
+    const auto path = (dir.path() / "bad.wav").string();
+    ASSERT_TRUE(audio_test::write_sound(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 96000, 2, samples));
+    const auto sample = engine.load_sample(path);
+    ASSERT_TRUE(sample);
+    engine.play(sample, 1.0f, 0);
+    engine.play(constant_buffer(1000, 0.25f), 1.0f, 0);
+    const auto output = until_silent();
+    ASSERT_EQ(output.size(), 2u * 4 * kPeriod);
+    auto expected = filled(1000, 0.75f);
+    for (std::size_t index : bad)
+        expected[index] = 0.25f;
+    EXPECT_EQ(frames_of(output, 0, 1000), expected);
 }
 
 TEST_F(Mixing, TheRecordingHoldsEveryPeriodUnclipped) {
