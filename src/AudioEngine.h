@@ -162,9 +162,9 @@ class AudioEngine {
     int recording_error = 0;                    // main thread only
     bool device_started = false;                // main thread only
     std::atomic<bool> recording{false};
-    // Guards `players`, `encoder` and `recording`, and everything below.
-    std::mutex players_mutex;
-    // Every player there can be, made with the engine: no play allocates.
+    std::mutex players_mutex;  // guards `players`, `encoder` and `recording`
+    // Under `players_mutex` too, like every member below: all the players
+    // there can be, made with the engine, so that no play allocates.
     std::array<AudioPlayer, kMaxPlayers> player_pool;
     std::vector<AudioPlayer*> players;                        // the sounding ones, oldest first
     std::vector<AudioPlayer*> idle_players;                   // the rest
