@@ -9,10 +9,6 @@
 
 namespace {
 
-// Players appended before the list first has to grow, so that appends on the
-// audio thread rarely allocate more than the player itself.
-constexpr std::size_t kReservedPlayers = 1024;
-
 audio::ResamplerConfig pitch_config(int semitones) {
     audio::ResamplerConfig config;
     config.sample_rate_in = audio::kSampleRate;
@@ -37,6 +33,8 @@ AudioBuffer::~AudioBuffer() {
     sample_data = nullptr;
 }
 
+AudioPlayer::AudioPlayer() : AudioPlayer(nullptr, 0.0f, 0) {}
+
 AudioPlayer::AudioPlayer(std::shared_ptr<AudioBuffer> buffer, float volume, int semitones)
     : resampler(pitch_config(semitones)),
       resampler_config(resampler.config()),
@@ -53,7 +51,11 @@ void AudioEngineProcessor::data_callback(audio::PlaybackDevice* device, float* o
 }
 
 AudioEngine::AudioEngine() {
-    players.reserve(kReservedPlayers);
+    players.reserve(kMaxPlayers);
+    idle_players.reserve(kMaxPlayers);
+    for (AudioPlayer& player : player_pool)
+        idle_players.push_back(&player);
+    ended_buffers.reserve(kEndedBuffers);
 }
 
 AudioEngine::~AudioEngine() {
@@ -95,9 +97,18 @@ void AudioEngine::stop() {
 void AudioEngine::play(std::shared_ptr<AudioBuffer> buffer, float volume, int semitones) {
     if (!buffer)
         return;
-    auto player = std::make_shared<AudioPlayer>(std::move(buffer), volume, semitones);
+    AudioPlayer started(std::move(buffer), volume, semitones);
+    const float master = master_volume.load(std::memory_order_relaxed);
     std::lock_guard<std::mutex> lock(players_mutex);
-    players.push_back(std::move(player));
+    AudioPlayer* player = nullptr;
+    if (idle_players.empty()) {
+        player = &take_oldest_player(master);
+    } else {
+        player = idle_players.back();
+        idle_players.pop_back();
+    }
+    *player = std::move(started);
+    players.push_back(player);
 }
 
 std::shared_ptr<AudioBuffer> AudioEngine::load_sample(std::string path) const {
@@ -172,23 +183,21 @@ std::size_t AudioEngine::player_count() {
     return players.size();
 }
 
-void AudioEngine::retire(std::shared_ptr<AudioPlayer> player) {
-    AudioPlayer* ended = player.get();
-    ended->retired_self = std::move(player);
-    ended->retired_next = retired.load(std::memory_order_relaxed);
-    while (!retired.compare_exchange_weak(ended->retired_next, ended, std::memory_order_release,
-                                          std::memory_order_relaxed)) {
-    }
+void AudioEngine::hand_over(std::shared_ptr<AudioBuffer> buffer) {
+    // Full only when no one has released them for long: then the reference
+    // goes here, which frees the buffer only if no one else holds it.
+    if (ended_buffers.size() < kEndedBuffers)
+        ended_buffers.push_back(std::move(buffer));
 }
 
 void AudioEngine::release_ended_players() {
-    AudioPlayer* player = retired.exchange(nullptr, std::memory_order_acquire);
-    while (player != nullptr) {
-        AudioPlayer* next = player->retired_next;
-        std::shared_ptr<AudioPlayer> last = std::move(player->retired_self);
-        player = next;
-    }  // each `last` frees its player here, and maybe the buffer with it
-}
+    std::array<std::shared_ptr<AudioBuffer>, kEndedBuffers> released;
+    {
+        std::lock_guard<std::mutex> lock(players_mutex);
+        std::move(ended_buffers.begin(), ended_buffers.end(), released.begin());
+        ended_buffers.clear();
+    }
+}  // the buffers no one else holds are freed here, outside the lock
 
 void AudioEngine::process_period(float* output, int frame_count) {
     if (tick_callback)
@@ -207,24 +216,24 @@ void AudioEngine::process_period(float* output, int frame_count) {
 
 void AudioEngine::mix_slice(float* output, int frame_count, float master) {
     // Compacts the list in place, keeping the order of the players that go on.
-    // An ended player leaves an empty slot behind, so nothing is freed here.
     std::size_t kept = 0;
     for (std::size_t i = 0; i < players.size(); ++i) {
-        if (!mix_player(*players[i], output, frame_count, master)) {
-            retire(std::move(players[i]));
+        AudioPlayer* player = players[i];
+        if (!mix_player(*player, output, frame_count, master)) {
+            hand_over(std::move(player->buffer));
+            idle_players.push_back(player);
             continue;
         }
-        if (kept != i)
-            players[kept] = std::move(players[i]);
-        ++kept;
+        players[kept++] = player;
     }
-    players.erase(players.begin() + static_cast<std::ptrdiff_t>(kept), players.end());
+    players.resize(kept);
+    add_fade_tail(output, frame_count);
 }
 
-bool AudioEngine::mix_player(AudioPlayer& player, float* output, int frame_count, float master) {
+std::uint64_t AudioEngine::render(AudioPlayer& player, int frame_count) {
     const AudioBuffer& sample = *player.buffer;
     if (player.read_position >= sample.frame_count)
-        return false;
+        return 0;
     std::uint64_t frames_in = sample.frame_count - player.read_position;
     std::uint64_t frames_out = static_cast<std::uint64_t>(frame_count);
     const float* source = sample.sample_data == nullptr
@@ -237,12 +246,51 @@ bool AudioEngine::mix_player(AudioPlayer& player, float* output, int frame_count
     if (result != audio::ResampleResult::success) {
         // A player that cannot be resampled ends here instead of being retried.
         player.read_position = sample.frame_count;
-        return false;
+        return 0;
     }
-    const float gain = master * player.volume;
-    const std::uint64_t samples = frames_out * audio::kChannels;
-    for (std::uint64_t i = 0; i < samples; ++i)
-        output[i] += mix_buffer[i] * gain;
     player.read_position += frames_in;
-    return player.read_position < sample.frame_count;
+    return frames_out;
+}
+
+bool AudioEngine::mix_player(AudioPlayer& player, float* output, int frame_count, float master) {
+    const std::uint64_t frames = render(player, frame_count);
+    const float gain = master * player.volume;
+    for (std::uint64_t i = 0; i < frames * audio::kChannels; ++i)
+        output[i] += mix_buffer[i] * gain;
+    return player.read_position < player.buffer->frame_count;
+}
+
+AudioPlayer& AudioEngine::take_oldest_player(float master) {
+    AudioPlayer& oldest = *players.front();
+    players.erase(players.begin());
+    // One started in this same period has not sounded: it goes silently.
+    if (oldest.read_position > 0)
+        fade_out(oldest, master);
+    hand_over(std::move(oldest.buffer));
+    return oldest;
+}
+
+void AudioEngine::fade_out(AudioPlayer& player, float master) {
+    const auto frames = static_cast<int>(render(player, kFadeFrames));
+    const float gain = master * player.volume / kFadeFrames;
+    for (int k = 0; k < frames; ++k) {
+        const float level = gain * static_cast<float>(kFadeFrames - k);
+        const int at = (fade_start + k) % kFadeFrames;
+        for (int c = 0; c < audio::kChannels; ++c)
+            fade_tail[at * audio::kChannels + c] += mix_buffer[k * audio::kChannels + c] * level;
+    }
+    fade_frames = std::max(fade_frames, frames);
+}
+
+void AudioEngine::add_fade_tail(float* output, int frame_count) {
+    const int frames = std::min(fade_frames, frame_count);
+    for (int k = 0; k < frames; ++k) {
+        const int at = (fade_start + k) % kFadeFrames;
+        for (int c = 0; c < audio::kChannels; ++c) {
+            output[k * audio::kChannels + c] += fade_tail[at * audio::kChannels + c];
+            fade_tail[at * audio::kChannels + c] = 0.0f;
+        }
+    }
+    fade_start = (fade_start + frames) % kFadeFrames;
+    fade_frames -= frames;
 }

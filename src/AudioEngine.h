@@ -34,14 +34,19 @@ class AudioBuffer {
 // One sounding instance of a sample, pitched by resampling: the output rate
 // follows the semitones, so a sample pitched up is shorter.
 //
-// Threads: made on any thread, then touched only by the audio thread until it
-// ends; then freed by the thread that releases the ended players.
+// Threads: built on any thread and moved into one of the engine's players
+// under its lock; from then on touched only under that lock.
 class AudioPlayer {
   public:
+    // Silent, holding no buffer: a player not in use.
+    AudioPlayer();
     AudioPlayer(std::shared_ptr<AudioBuffer> buffer, float volume, int semitones);
     virtual ~AudioPlayer();
     AudioPlayer(const AudioPlayer&) = delete;
     AudioPlayer& operator=(const AudioPlayer&) = delete;
+    // Allocates nothing, so that a play on the audio thread need not either.
+    AudioPlayer(AudioPlayer&&) = default;
+    AudioPlayer& operator=(AudioPlayer&&) = default;
 
     audio::LinearResampler resampler;
     audio::ResamplerConfig resampler_config;
@@ -49,13 +54,6 @@ class AudioPlayer {
     std::uint64_t read_position = 0;      // next frame of `buffer` for the resampler
     float volume;
     int semitones;
-
-  private:
-    friend class AudioEngine;
-    // Once ended and handed over: its own last reference, and the player
-    // handed over before it.
-    std::shared_ptr<AudioPlayer> retired_self;
-    AudioPlayer* retired_next = nullptr;
 };
 
 // The playback device, the mixer and the recorder.
@@ -87,8 +85,20 @@ class AudioEngine {
     // Main thread. Closes the device; no period runs once it returns. May be
     // called again while stopped.
     void stop();
+    // The most players sounding at once. Each costs up to about 8 us of a
+    // 2.7 ms period (a sample pitched four octaves up reads 16 frames for each
+    // it plays), so a full engine takes a fifth of the period; and 64 is more
+    // than 8-step patterns of short samples overlap.
+    static constexpr std::size_t kMaxPlayers = 64;
+    // The fade of a player that gives way to a new one: 1 ms, short enough
+    // not to be heard as sound, long enough not to click.
+    static constexpr int kFadeFrames = 96;
+
     // Any thread, including the audio thread from the tick hook. The player is
-    // built before the lock is taken and sounds from the next mix on.
+    // built before the lock is taken and sounds from the next mix on. With
+    // kMaxPlayers sounding, it takes the place of the oldest, which fades out
+    // over kFadeFrames (or goes silently when it has not sounded yet).
+    // Allocates nothing.
     void play(std::shared_ptr<AudioBuffer> buffer, float volume, int semitones);
     // Any thread; touches no member. Decodes a whole WAV or MP3 file to
     // stereo at 96 kHz; null when it is not a regular file, cannot be
@@ -125,12 +135,12 @@ class AudioEngine {
     // or a test with no device open.
     void process_period(float* output, int frame_count);
 
-    // Any thread. The players still sounding.
+    // Any thread. The players still sounding, at most kMaxPlayers.
     std::size_t player_count();
 
-    // Any thread but the audio thread: frees the players that have ended,
-    // and with them each buffer that no one else holds. The mixer hands
-    // ended players over instead of freeing them, since freeing a large
+    // Any thread but the audio thread: lets go of the buffers of the players
+    // that have ended or given way, freeing each that no one else holds. The
+    // mixer hands them over instead of freeing them, since freeing a large
     // buffer takes longer than a period; the application calls this on each
     // event of its interface, and the engine once more when it goes.
     void release_ended_players();
@@ -144,17 +154,28 @@ class AudioEngine {
     static constexpr int kMixFrames = 8192;
     // Seconds of audio the recording's ring holds while the disk lags.
     static constexpr std::size_t kRecordingRingSeconds = 4;
+    // Buffers handed over between two releases before the mixer lets go of
+    // them itself (which frees one only if no one else holds it).
+    static constexpr std::size_t kEndedBuffers = 256;
 
-    // Adds the next `frame_count` frames of every player to `output` and
-    // drops the players that ended. Under `players_mutex`.
+    // Adds the next `frame_count` frames of every player and of the fades to
+    // `output` and drops the players that ended. Under `players_mutex`.
     void mix_slice(float* output, int frame_count, float master);
     // Adds one player's frames; false once it has ended.
     bool mix_player(AudioPlayer& player, float* output, int frame_count, float master);
-    // Hands an ended player over to release_ended_players(). Lock-free and
-    // allocates nothing: the audio thread.
-    void retire(std::shared_ptr<AudioPlayer> player);
     // The recording's writer thread, when the recording has failed.
     void tell_recording_failed();
+    // Resamples up to `frame_count` frames of `player` into mix_buffer and
+    // moves it on; returns the frames made. Under `players_mutex`.
+    std::uint64_t render(AudioPlayer& player, int frame_count);
+    // The oldest player, taken out of `players` and faded out, to be used
+    // again. Under `players_mutex`.
+    AudioPlayer& take_oldest_player(float master);
+    // Renders the next kFadeFrames of `player`, fading, into `fade_tail`.
+    void fade_out(AudioPlayer& player, float master);
+    void add_fade_tail(float* output, int frame_count);
+    // Gives an ended player's buffer to release_ended_players().
+    void hand_over(std::shared_ptr<AudioBuffer> buffer);
 
     audio::DeviceConfig device_config;
     audio::PlaybackDevice device;
@@ -164,11 +185,20 @@ class AudioEngine {
     bool device_started = false;                        // main thread only
     std::atomic<bool> recording{false};
     std::mutex players_mutex;  // guards `players`, `encoder` and `recording`
-    std::vector<std::shared_ptr<AudioPlayer>> players;
+    // Under `players_mutex` too, like every member below: all the players
+    // there can be, made with the engine, so that no play allocates.
+    std::array<AudioPlayer, kMaxPlayers> player_pool;
+    std::vector<AudioPlayer*> players;                        // the sounding ones, oldest first
+    std::vector<AudioPlayer*> idle_players;                   // the rest
+    std::vector<std::shared_ptr<AudioBuffer>> ended_buffers;  // at most kEndedBuffers
     std::array<float, kMixFrames * audio::kChannels> mix_buffer;
-    std::atomic<AudioPlayer*> retired{nullptr};  // the ended players, newest first
-    std::mutex recording_failed_mutex;           // guards the callback below; taken with no other
+    std::mutex recording_failed_mutex;  // guards the callback below; taken with no other
     std::function<void()> recording_failed_callback;
+    // The fades of players that gave way, summed: a ring whose next frame to
+    // play is `fade_start`; the `fade_frames` from there hold sound, the rest 0.
+    std::array<float, kFadeFrames * audio::kChannels> fade_tail{};
+    int fade_start = 0;
+    int fade_frames = 0;
 };
 
 // The body of the device callback.

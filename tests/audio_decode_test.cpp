@@ -3,11 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <future>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -123,6 +126,34 @@ TEST_F(Decoding, MoreThanTwoChannelsAreMixedDownToTwo) {
     EXPECT_FLOAT_EQ(buffer->sample_data[0], (0.3f + 0.6f) / 3.0f);
     EXPECT_FLOAT_EQ(buffer->sample_data[1], (-0.3f + 0.6f) / 3.0f);
     EXPECT_FLOAT_EQ(buffer->sample_data[198], (0.3f + 0.6f) / 3.0f);
+}
+
+TEST_F(Decoding, NanAndInfiniteSamplesBecomeSilence) {
+    // A float file may hold values that no sound has. At the engine's rate
+    // the others come back untouched; after a conversion none is left either.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    auto samples = counting_frames(10000);
+    auto expected = samples;
+    const std::vector<std::pair<std::size_t, float>> bad = {
+        {0, nan}, {1, inf}, {2 * 4096 + 1, -inf}, {2 * 5000, nan}, {2 * 9999 + 1, inf}};
+    for (const auto& [index, value] : bad) {
+        samples[index] = value;
+        expected[index] = 0.0f;
+    }
+    for (int rate : {96000, 44100}) {
+        const auto path = file("bad" + std::to_string(rate) + ".wav");
+        ASSERT_TRUE(write_sound(path, kWavFloat, rate, 2, samples));
+        const auto buffer = engine.load_sample(path);
+        ASSERT_TRUE(buffer) << rate;
+        const auto decoded = samples_of(*buffer);
+        if (rate == 96000) {
+            EXPECT_EQ(decoded, expected);
+        }
+        EXPECT_TRUE(std::all_of(decoded.begin(), decoded.end(), [](float value) {
+            return std::isfinite(value);
+        })) << rate;
+    }
 }
 
 TEST_F(Decoding, GivesNothingForFilesWithoutSound) {

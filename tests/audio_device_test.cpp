@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -82,19 +84,33 @@ TEST(Device, ClipsWhatItPlaysButNotWhatItRecords) {
     ::setenv("SDL_DISKAUDIOFILE", device_file.c_str(), 1);
     AudioEngine engine;
     engine.master_volume = 2.0f;
+    std::atomic<int> periods{0};
+    engine.tick_callback = [&](int, int) { ++periods; };
     ASSERT_TRUE(engine.begin_recording(recording));
     ASSERT_TRUE(engine.start());
     engine.play(constant_buffer(4800, 0.8f), 1.0f, 0);
     EXPECT_TRUE(quarn_test::wait_until([&] { return engine.player_count() == 0; }));
-    engine.stop();
     engine.end_recording();
+    // NaN in the mix is played as silence; a sum beyond the float range
+    // (infinite) is clipped like any other.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    engine.play(audio_test::stereo_buffer({0.25f, -3e38f, 3e38f, 0.25f, nan, nan}), 1.0f, 0);
+    EXPECT_TRUE(quarn_test::wait_until([&] { return engine.player_count() == 0; }));
+    // The driver writes a period to the file after the next has begun.
+    const int ended = periods;
+    EXPECT_TRUE(quarn_test::wait_until([&] { return periods > ended + 1; }));
+    engine.stop();
 
     const std::string raw = quarn_test::read_file(device_file);
     std::vector<float> played(raw.size() / sizeof(float));
     std::memcpy(played.data(), raw.data(), played.size() * sizeof(float));
     ASSERT_FALSE(played.empty());
+    EXPECT_TRUE(std::all_of(played.begin(), played.end(),
+                            [](float value) { return value >= -1.0f && value <= 1.0f; }));
     EXPECT_EQ(*std::max_element(played.begin(), played.end()), 1.0f);
-    EXPECT_EQ(std::count(played.begin(), played.end(), 1.0f), 4800 * 2);
+    EXPECT_EQ(std::count(played.begin(), played.end(), 1.0f), 4800 * 2 + 1);
+    EXPECT_EQ(std::count(played.begin(), played.end(), -1.0f), 1);
+    EXPECT_EQ(std::count(played.begin(), played.end(), 0.5f), 2);
 
     const auto sound = audio_test::read_sound(recording);
     EXPECT_EQ(*std::max_element(sound.samples.begin(), sound.samples.end()), 1.6f);

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <future>
+#include <limits>
 #include <mutex>
 #include <new>
 #include <string>
@@ -179,6 +180,55 @@ TEST_F(Mixing, EndedPlayersAndTheirBuffersAreFreedWhenReleasedNotInThePeriod) {
         std::all_of(all.begin(), all.end(), [](const auto& weak) { return weak.expired(); }));
 }
 
+TEST_F(Mixing, BeyondTheCapTheOldestPlayerGivesWayWithAShortFade) {
+    // Only the oldest is heard; the others are silent.
+    const auto silent = constant_buffer(100000, 0.0f);
+    engine.play(constant_buffer(100000, 0.5f), 1.0f, 0);
+    for (std::size_t i = 1; i < AudioEngine::kMaxPlayers; ++i)
+        engine.play(silent, 1.0f, 0);
+    EXPECT_EQ(period(), filled(kPeriod, 0.5f));
+    engine.play(constant_buffer(100000, 0.25f), 1.0f, 0);
+    EXPECT_EQ(engine.player_count(), AudioEngine::kMaxPlayers);
+
+    // The new one sounds at once; the oldest falls to silence in about a
+    // millisecond, from where it was and in steps too small to click.
+    const auto output = period();
+    const std::size_t fade = AudioEngine::kFadeFrames;
+    EXPECT_NEAR(fade / 96000.0, 0.001, 0.0002);
+    EXPECT_NEAR(output[0], 0.75f, 1e-6f);
+    for (std::size_t k = 1; k < fade; ++k) {
+        ASSERT_EQ(output[2 * k], output[2 * k + 1]) << k;
+        ASSERT_LT(output[2 * k], output[2 * k - 2]) << k;
+        ASSERT_LT(output[2 * k - 2] - output[2 * k], 0.5f / fade + 1e-6f) << k;
+    }
+    EXPECT_GT(output[2 * (fade - 1)], 0.25f);
+    EXPECT_EQ(frames_of(output, fade, kPeriod), filled(kPeriod - fade, 0.25f));
+    EXPECT_EQ(period(), filled(kPeriod, 0.25f));
+}
+
+TEST_F(Mixing, PlaysFromTheTickHookNeverPassTheCap) {
+    // Each period the hook starts a few loud players and then enough silent
+    // ones to push them out before they sound: those go without a fade.
+    auto loud = constant_buffer(1000, 0.5f);
+    const auto silent = constant_buffer(1000, 0.0f);
+    std::size_t most = 0;
+    engine.tick_callback = [&](int, int) {
+        for (int i = 0; i < 5; ++i)
+            engine.play(loud, 1.0f, -150);
+        for (std::size_t i = 0; i < AudioEngine::kMaxPlayers; ++i) {
+            engine.play(silent, 1.0f, -150);
+            most = std::max(most, engine.player_count());
+        }
+    };
+    for (int p = 0; p < 20; ++p)
+        ASSERT_EQ(period(), filled(kPeriod, 0.0f)) << p;
+    EXPECT_EQ(most, AudioEngine::kMaxPlayers);
+    EXPECT_EQ(engine.player_count(), AudioEngine::kMaxPlayers);
+    // The players that gave way let go of their buffers too.
+    engine.release_ended_players();
+    EXPECT_EQ(loud.use_count(), 1);
+}
+
 TEST_F(Mixing, TwoPlaysOfOneBufferAreIndependentAndSummed) {
     std::vector<float> ramp(600 * 2);
     for (std::size_t i = 0; i < ramp.size(); ++i)
@@ -247,6 +297,29 @@ TEST_F(Mixing, ABufferThatCannotBePlayedEndsItsPlayerAndThePeriodGoesOn) {
     engine.play(nullptr, 1.0f, 0);
     EXPECT_EQ(period(), filled(kPeriod, 0.25f));
     EXPECT_EQ(engine.player_count(), 1u);
+}
+
+TEST_F(Mixing, ASampleHoldingNanOrInfinityLeavesTheRestOfTheMixIntact) {
+    // Decoded from a float file: its bad values are silence, not poison for
+    // every sound mixed with it.
+    std::vector<float> samples = filled(1000, 0.5f);
+    const std::vector<std::size_t> bad = {0, 301, 2 * 256, 2 * 999 + 1};
+    samples[bad[0]] = std::numeric_limits<float>::quiet_NaN();
+    samples[bad[1]] = std::numeric_limits<float>::infinity();
+    samples[bad[2]] = -std::numeric_limits<float>::infinity();
+    samples[bad[3]] = std::numeric_limits<float>::signaling_NaN();
+    const auto path = (dir.path() / "bad.wav").string();
+    ASSERT_TRUE(audio_test::write_sound(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 96000, 2, samples));
+    const auto sample = engine.load_sample(path);
+    ASSERT_TRUE(sample);
+    engine.play(sample, 1.0f, 0);
+    engine.play(constant_buffer(1000, 0.25f), 1.0f, 0);
+    const auto output = until_silent();
+    ASSERT_EQ(output.size(), 2u * 4 * kPeriod);
+    auto expected = filled(1000, 0.75f);
+    for (std::size_t index : bad)
+        expected[index] = 0.25f;
+    EXPECT_EQ(frames_of(output, 0, 1000), expected);
 }
 
 TEST_F(Mixing, TheRecordingHoldsEveryPeriodUnclipped) {

@@ -11,8 +11,13 @@ namespace audio {
 
 namespace {
 
-// Input frames read per output frame, at most, once input frames are skipped.
-constexpr std::uint32_t kFramesReadPerOutput = 16;
+// Up to this many input frames per output frame (+48 semitones), every one
+// is read.
+constexpr std::uint64_t kMostFramesRead = 16;
+// Beyond, input frames are skipped so that at most this many are read per
+// output frame: what is left of a sample so far up is a click, and reading
+// it whole made a voice at +59 cost as much as a dozen at pitch 0.
+constexpr std::uint64_t kFramesReadWhenSkipping = 4;
 
 }  // namespace
 
@@ -23,10 +28,12 @@ LinearResampler::LinearResampler(const ResamplerConfig& config) : config_(config
         config_.sample_rate_out = 1;
     // Far below the input rate, the frames read are `stride_` apart: the
     // resampler then works as if the input rate were in / stride_.
-    stride_ = std::max<std::uint32_t>(
-        1,
-        static_cast<std::uint32_t>(config_.sample_rate_in / (std::uint64_t{kFramesReadPerOutput} *
-                                                             config_.sample_rate_out)));
+    const std::uint64_t in_rate = config_.sample_rate_in;
+    const std::uint64_t out_rate = config_.sample_rate_out;
+    if (in_rate > kMostFramesRead * out_rate) {
+        const std::uint64_t share = kFramesReadWhenSkipping * out_rate;
+        stride_ = static_cast<std::uint32_t>((in_rate + share - 1) / share);
+    }
     step_out_ = static_cast<std::int64_t>(config_.sample_rate_out) * stride_;
     const double in = config_.sample_rate_in;
     const double out = static_cast<double>(step_out_);

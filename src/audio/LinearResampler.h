@@ -23,10 +23,10 @@ enum class ResampleResult { success, invalid_args };
 // carried across calls, so splitting the input or output into pieces gives
 // the same frames.
 //
-// The work per output frame is bounded: where the input rate is 32 times the
-// output rate or more (+60 semitones), only every `input_stride()`th input
-// frame is read, 16 to 32 of them per output frame, and the frames between
-// are passed over unread. Below that ratio every frame is read.
+// The work per output frame is bounded: where the input rate is more than 16
+// times the output rate (+49 semitones and up), only every `input_stride()`th
+// input frame is read, 3 to 4 of them per output frame, and the frames
+// between are passed over unread. Up to that ratio every frame is read.
 //
 // Threads: one thread at a time; made off the audio thread, run on it.
 class LinearResampler {

@@ -87,8 +87,12 @@ void PlaybackDevice::on_period(void* self, unsigned char* stream, int length) {
         return;
     auto* output = reinterpret_cast<float*>(stream);
     device->config_.data_callback(device, output, nullptr, static_cast<std::uint32_t>(frames));
-    for (int i = 0; i < frames * channels; ++i)
-        output[i] = std::clamp(output[i], -1.0f, 1.0f);
+    // NaN fails every comparison, so std::clamp would pass it on: it is
+    // played as silence.
+    for (int i = 0; i < frames * channels; ++i) {
+        const float value = output[i];
+        output[i] = value >= -1.0f ? std::min(value, 1.0f) : (value < -1.0f ? -1.0f : 0.0f);
+    }
 }
 
 }  // namespace audio

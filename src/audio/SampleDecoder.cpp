@@ -208,6 +208,17 @@ std::uint64_t SampleDecoder::read_converted(float* output, std::uint64_t frame_c
     return produced;
 }
 
+namespace {
+
+// A float file may hold NaN or infinite values, and one of them in the mix
+// would spoil every other sound with it: they become silence.
+void silence_non_finite(float* samples, std::uint64_t frames) {
+    for (std::uint64_t i = 0; i < frames * kChannels; ++i)
+        samples[i] = std::isfinite(samples[i]) ? samples[i] : 0.0f;
+}
+
+}  // namespace
+
 DecodedSound decode_file(const std::string& path, std::uint32_t sample_rate,
                          std::uint64_t max_frames) {
     SampleDecoder decoder;
@@ -227,6 +238,7 @@ DecodedSound decode_file(const std::string& path, std::uint32_t sample_rate,
                 break;
             if (more > max_frames - frames)
                 return {};
+            silence_non_finite(overflow.data(), more);
             capacity = std::min(max_frames, std::max(frames + more, capacity + capacity / 2));
             samples = moved_to(samples, frames, capacity);
             std::copy_n(overflow.data(), more * kChannels, samples.get() + frames * kChannels);
@@ -237,6 +249,7 @@ DecodedSound decode_file(const std::string& path, std::uint32_t sample_rate,
                                                 std::min(kReadFrames, capacity - frames));
         if (read == 0)
             break;
+        silence_non_finite(samples.get() + frames * kChannels, read);
         frames += read;
     }
     if (frames == 0)
