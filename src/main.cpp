@@ -3,11 +3,17 @@
 #include <memory>
 
 #include "App.h"
+#include "audio/PlaybackDevice.h"
 #include "string_utils.h"
 #include "tui/terminal_session.h"
 
 int main(int argc, char** argv) {
     std::cout << "hi!" << std::endl;
+    // Refused before the screen opens, so that the line stays on the terminal.
+    if (const auto period = audio::period_from_environment(); !period.refusal.empty()) {
+        std::cout << period.refusal << std::endl;
+        return 1;
+    }
     // The base folder is where the program lies, as it was invoked: "" for a
     // bare name, which makes every path start at "/".
     const std::string program = argc > 0 && argv[0] ? argv[0] : "";
