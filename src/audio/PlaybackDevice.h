@@ -22,9 +22,10 @@ struct PeriodChoice {
 
 // The period `value` asks for: a power of two from kMinPeriodFrames to
 // kMaxPeriodFrames in decimal digits. Unset (null) or empty means the
-// default; anything else is refused and leaves the default.
+// default; anything else is refused and leaves the default. Any thread.
 PeriodChoice choose_period(const char* value);
-// choose_period of QUARN_PERIOD_FRAMES.
+// choose_period of QUARN_PERIOD_FRAMES. Main thread, which alone may change
+// the environment.
 PeriodChoice period_from_environment();
 
 class PlaybackDevice;
