@@ -33,9 +33,9 @@ deps:
 	    $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
 	fi
 
-# $(1): build folder, $(2): extra CMake arguments
+# $(1): build folder, $(2): extra CMake arguments. Warnings are errors here.
 define configure_and_build
-	@cmake -S . -B $(1) -G Ninja $(2) >/dev/null
+	@cmake -S . -B $(1) -G Ninja -DQUARN_WERROR=ON $(2) >/dev/null
 	cmake --build $(1) -j $(JOBS)
 endef
 

@@ -67,6 +67,8 @@ AudioEngine::~AudioEngine() {
 bool AudioEngine::start() {
     stop();
     device_config = audio::DeviceConfig{};
+    // A refused value was reported at start-up; here it leaves the default.
+    device_config.period_frames = audio::period_from_environment().frames;
     device_config.data_callback = &data_callback;
     device_config.user_data = this;
     // players_mutex is not held here: the device may run its first period

@@ -4,10 +4,16 @@
 #include <memory>
 
 #include "App.h"
+#include "audio/PlaybackDevice.h"
 #include "tui/terminal_session.h"
 
 int main(int argc, char** argv) {
     std::cout << "hi!" << std::endl;
+    // Refused before the screen opens, so that the line stays on the terminal.
+    if (const auto period = audio::period_from_environment(); !period.refusal.empty()) {
+        std::cout << period.refusal << std::endl;
+        return 1;
+    }
     // The base folder is where the program lies, as it was invoked.
     const std::string base_folder = base_folder_for(argc > 0 && argv[0] ? argv[0] : "");
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -131,4 +132,54 @@ TEST(Device, WithoutADeviceTheEngineStaysUsableButSilent) {
     EXPECT_EQ(engine.player_count(), 2u);
     EXPECT_EQ(ticks, 0);
     engine.stop();
+}
+
+TEST(Device, PeriodFramesComeFromTheEnvironmentOrTheDefault) {
+    const std::string refusal = "QUARN_PERIOD_FRAMES must be a power of two from 64 to 4096, not ";
+    struct Case {
+        const char* value;
+        int frames;
+        bool taken;
+    };
+    const Case cases[] = {
+        {nullptr, 256, true},       {"", 256, true},      {"64", 64, true},
+        {"256", 256, true},         {"1024", 1024, true}, {"4096", 4096, true},
+        {"0512", 512, true},        {"300", 256, false},  {"32", 256, false},
+        {"8192", 256, false},       {"0", 256, false},    {"-256", 256, false},
+        {"+256", 256, false},       {" 256", 256, false}, {"256 ", 256, false},
+        {"0x100", 256, false},      {"256k", 256, false}, {"fast", 256, false},
+        {"4294967552", 256, false},  // 2^32 + 256: must not wrap round to 256
+    };
+    for (const auto& c : cases) {
+        const std::string shown = c.value ? c.value : "(unset)";
+        const auto choice = audio::choose_period(c.value);
+        EXPECT_EQ(choice.frames, c.frames) << shown;
+        EXPECT_EQ(choice.refusal, c.taken ? "" : refusal + c.value) << shown;
+    }
+}
+
+TEST(Device, RunsPeriodsOfTheLengthTheEnvironmentAsksFor) {
+    ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+    struct Case {
+        const char* value;
+        int frames;
+    };
+    for (const auto& c : {Case{"1024", 1024}, Case{"64", 64}, Case{"300", 256}}) {
+        ::setenv("QUARN_PERIOD_FRAMES", c.value, 1);
+        AudioEngine engine;
+        std::mutex seen_mutex;
+        std::set<int> seen;
+        engine.tick_callback = [&](int frames, int) {
+            std::lock_guard<std::mutex> lock(seen_mutex);
+            seen.insert(frames);
+        };
+        ASSERT_TRUE(engine.start()) << c.value;
+        EXPECT_TRUE(quarn_test::wait_until([&] {
+            std::lock_guard<std::mutex> lock(seen_mutex);
+            return !seen.empty();
+        })) << c.value;
+        engine.stop();
+        EXPECT_EQ(seen, std::set<int>{c.frames}) << c.value;
+    }
+    ::unsetenv("QUARN_PERIOD_FRAMES");
 }

@@ -3,8 +3,12 @@
 #include <SDL2/SDL.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <sstream>
+#include <string_view>
 
 namespace audio {
 
@@ -34,6 +38,31 @@ void release_audio_subsystem() {
 }
 
 }  // namespace
+
+PeriodChoice choose_period(const char* value) {
+    PeriodChoice choice;
+    if (value == nullptr || *value == '\0')
+        return choice;
+    const std::string_view text(value);
+    int frames = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), frames);
+    const bool is_number = error == std::errc{} && end == text.data() + text.size() &&
+                           text.front() >= '0' && text.front() <= '9';
+    if (is_number && frames >= kMinPeriodFrames && frames <= kMaxPeriodFrames &&
+        (frames & (frames - 1)) == 0) {
+        choice.frames = frames;
+        return choice;
+    }
+    std::ostringstream refusal;
+    refusal << kPeriodFramesVariable << " must be a power of two from " << kMinPeriodFrames
+            << " to " << kMaxPeriodFrames << ", not " << text;
+    choice.refusal = refusal.str();
+    return choice;
+}
+
+PeriodChoice period_from_environment() {
+    return choose_period(std::getenv(kPeriodFramesVariable));
+}
 
 PlaybackDevice::~PlaybackDevice() {
     uninit();

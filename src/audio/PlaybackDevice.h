@@ -1,10 +1,32 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "audio/Format.h"
 
 namespace audio {
+
+// The step clock moves on period boundaries, so a hit can be late by up to
+// one period: 256 frames (2.7 ms) unless QUARN_PERIOD_FRAMES asks for a
+// longer one that a desktop sound server can keep up with.
+inline constexpr int kDefaultPeriodFrames = 256;
+inline constexpr int kMinPeriodFrames = 64;
+inline constexpr int kMaxPeriodFrames = 4096;
+inline constexpr const char* kPeriodFramesVariable = "QUARN_PERIOD_FRAMES";
+
+struct PeriodChoice {
+    int frames = kDefaultPeriodFrames;
+    std::string refusal;  // why the value was refused; empty when it was taken
+};
+
+// The period `value` asks for: a power of two from kMinPeriodFrames to
+// kMaxPeriodFrames in decimal digits. Unset (null) or empty means the
+// default; anything else is refused and leaves the default. Any thread.
+PeriodChoice choose_period(const char* value);
+// choose_period of QUARN_PERIOD_FRAMES. Main thread, which alone may change
+// the environment.
+PeriodChoice period_from_environment();
 
 class PlaybackDevice;
 
@@ -18,7 +40,7 @@ using DataCallback = void (*)(PlaybackDevice* device, float* output, const float
 struct DeviceConfig {
     int channels = kChannels;
     int sample_rate = static_cast<int>(kSampleRate);
-    int period_frames = 256;  // the tick hook moves on period boundaries
+    int period_frames = kDefaultPeriodFrames;
     DataCallback data_callback = nullptr;
     void* user_data = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "tui/key_decoder.h"
 
 #include <optional>
+#include <utility>
 
 namespace tui {
 namespace {
@@ -9,7 +10,11 @@ constexpr unsigned char kEsc = 0x1B;
 constexpr std::size_t kLongestSequence = 32;  // longer ones are consumed, not kept
 
 Event function_key(int number) {
-    return Event::Special("F" + std::to_string(number));
+    // Appended rather than "F" + std::to_string(...): GCC 12 at -O3 warns
+    // falsely (-Wrestrict) on a literal added to a temporary string.
+    std::string name = "F";
+    name += std::to_string(number);
+    return Event::Special(std::move(name));
 }
 
 // The parameters of a CSI sequence as numbers; a missing one is 0.

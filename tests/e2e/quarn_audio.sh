@@ -43,4 +43,37 @@ report=$(awk -v step="$step_frames" -v period="$period_frames" '
     }' "$base/onsets")
 [ -z "$report" ] || e2e_fail "the kicks are off the tempo: $report (hits at $(tr '\n' ' ' <"$base/onsets"))"
 
+# QUARN_PERIOD_FRAMES sets a longer period for a sound server that cannot
+# keep 256 frames: every hit then starts on one of its period boundaries (at
+# 60 bpm, so that a kick has ended before the next). Any value but a power of
+# two from 64 to 4096 is refused before the screen opens.
+e2e_quarn_start bad 120 40 QUARN_PERIOD_FRAMES=300
+code=$(e2e_wait_exit bad)
+[ "$code" != 0 ] || e2e_fail "QUARN_PERIOD_FRAMES=300 ended Quarn with exit code 0"
+e2e_wait_for bad "QUARN_PERIOD_FRAMES must be a power of two from 64 to 4096, not 300"
+e2e_check_restored bad
+
+long_period=4096
+long_raw="$(e2e_base p)/device.raw"
+e2e_quarn_start p 120 40 SDL_AUDIODRIVER=disk "SDL_DISKAUDIOFILE=$long_raw" \
+    QUARN_PERIOD_FRAMES=$long_period
+e2e_wait_for p "type 'help' for help"
+quarn_accept p "bpm 60"
+quarn_accept p "kick #"
+long_hits() {
+    [ "$("$probe" onsets "$long_raw" | wc -l)" -ge 6 ]
+}
+e2e_until 20 "fewer than 6 kicks with $long_period-frame periods" long_hits
+e2e_keys p C-c
+code=$(e2e_wait_exit p)
+[ "$code" = 0 ] || e2e_fail "Ctrl-C ended Quarn with exit code $code"
+report=$("$probe" onsets "$long_raw" | awk -v step=48000 -v period="$long_period" '
+    $1 % period > 16 { printf "hit %d at frame %d is not on a period boundary\n", NR, $1 }
+    NR > 1 && ($1 - previous < step - period || $1 - previous > step + period) {
+        printf "hit %d is %d frames after the one before\n", NR, $1 - previous
+    }
+    { previous = $1 }')
+[ -z "$report" ] || e2e_fail "kicks with $long_period-frame periods: $report"
+e2e_check_sanitizer_logs
+
 echo "quarn_audio: all checks passed"
