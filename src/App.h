@@ -34,6 +34,9 @@ extern const std::size_t max_output_len;
 std::string base_folder_for(const std::string& program_path);
 
 class CommandField;
+namespace tui {
+class ScreenInteractive;
+}
 
 class App : public ParseListener {
   public:
@@ -122,6 +125,9 @@ class App : public ParseListener {
     void update_sample_of(std::uint64_t generation, const std::string& path,
                           std::shared_ptr<AudioBuffer> buffer);
     bool is_current(std::uint64_t generation);
+    // Plays the loaded sample `name`; false when there is none. Any thread,
+    // the audio thread too (from the step clock's trigger).
+    bool play_sample(const std::string& name, float volume, int semitones);
     // One buffer per path (null where a file does not decode), decoded on
     // all cores. Main thread or the watcher's thread.
     std::vector<std::shared_ptr<AudioBuffer>> decode_files(const std::vector<std::string>& paths);
@@ -136,13 +142,25 @@ class App : public ParseListener {
     void toggle_recording();
     // Why the last recording failed, with its path. Main thread.
     std::string recording_failure() const;
+    // Composition and pack names may hold no "/" and may not be "..".
+    static bool is_plain_name(const std::string& name);
+    // The reply to a name that is not plain.
+    void refuse_name();
+    // add_words straight into the output area, for news that comes without a
+    // command. Main thread.
+    void show_words_now(const std::wstring& title, const std::vector<std::wstring>& words);
     // Appends finished lines to the pending ones; the lines are made before
     // the output lock is taken. Any thread.
     void queue(std::vector<tui::Element> lines);
     void queue_lines(const std::vector<std::string>& lines, tui::Decorator style);
     void show_readme(const std::string& path);
 
-    // The interface, built by run() (see App.cpp).
+    // The interface, built by run() (AppScreen.cpp).
+    tui::Component settings_column(CommandField& field);
+    tui::Component lists_column();
+    // The sequencer's callbacks and the engine's failure callback, which
+    // reach the screen. Cleared when run() ends.
+    void connect_to_screen(tui::ScreenInteractive& screen);
     tui::Element render_pattern_grid();
     tui::Element render_pack_list();
     tui::Element render_sample_list();

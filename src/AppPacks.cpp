@@ -1,0 +1,178 @@
+#include "App.h"
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+#include <utility>
+
+#include "ReplyText.h"
+#include "io/RegularFile.h"
+#include "tui/unicode.h"
+
+void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
+    if (name.empty()) {
+        add_words(L"Sample packs: ", user_lib->get_sample_pack_names());
+        return;
+    }
+    if (!is_plain_name(name)) {
+        refuse_name();
+        return;
+    }
+    pack_folder = base_folder + "/samples/" + name;
+    // A name that is no pack still empties the composition (a file naming it
+    // loads silent). A missing folder is followed, so that the pack loads once
+    // it is made; one that is there but no pack ("." or a link back above the
+    // samples folder would hold every pack) is not.
+    std::error_code error;
+    const bool follow =
+        user_lib->is_pack(name) || (name != "." && !std::filesystem::exists(pack_folder, error));
+    pack_name = to_wstring(name);  // as the pack list converts it, so that it is found there
+    sequencer->clear();
+    std::uint64_t generation;
+    // The old pack's buffers are freed once the lock is released: the
+    // trigger never waits for a free.
+    std::unordered_map<std::string, std::shared_ptr<AudioBuffer>> old_buffers;
+    {
+        std::lock_guard<std::mutex> lock(samples_mutex);
+        old_buffers.swap(sample_buffers);
+        sample_names.clear();
+        generation = ++pack_generation;
+        pack_loading = follow;
+        removed_while_loading.clear();
+    }
+    old_buffers.clear();
+    if (!follow)
+        return;  // the handlers of the pack before are out of date and stay out
+    // Bound before the library moves to the new folder, so that no event of
+    // the new pack falls between the two; the handlers keep to their folder.
+    bind_file_handlers(generation, pack_folder);
+    user_lib->set_active_sample_pack(pack_folder);
+
+    // The samples are added in the order of their paths.
+    const std::vector<std::string> paths = user_lib->files();
+    install_pack_samples(paths, decode_files(paths));
+
+    if (show_readme_lines)
+        show_readme(pack_folder + "/readme.txt");
+}
+
+std::vector<std::shared_ptr<AudioBuffer>> App::decode_files(const std::vector<std::string>& paths) {
+    // Decoding takes the time of a switch: spread it over the cores.
+    std::vector<std::shared_ptr<AudioBuffer>> buffers(paths.size());
+    std::atomic<std::size_t> next{0};
+    auto decode = [&] {
+        for (std::size_t i = next++; i < paths.size(); i = next++) {
+            buffers[i] = audio_engine->load_sample(paths[i]);
+        }
+    };
+    const std::size_t workers =
+        std::min<std::size_t>(paths.size(), std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<std::jthread> pool;
+    for (std::size_t i = 1; i < workers; ++i)
+        pool.emplace_back(decode);
+    decode();
+    pool.clear();
+    return buffers;
+}
+
+void App::install_pack_samples(const std::vector<std::string>& paths,
+                               std::vector<std::shared_ptr<AudioBuffer>> buffers) {
+    // Of two files with one sample name the later path decides, also when it
+    // does not decode.
+    std::vector<std::string> names;
+    std::unordered_map<std::string, std::shared_ptr<AudioBuffer>> loaded;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const std::string name = get_extension(paths[i]).name;
+        if (!buffers[i]) {
+            if (loaded.erase(name))
+                std::erase(names, name);
+            continue;
+        }
+        if (!loaded.count(name))
+            names.push_back(name);
+        loaded[name] = std::move(buffers[i]);
+    }
+    // The pack's handlers may have run while it was decoding. They saw later
+    // states of their files, so what they stored or removed stands; but the
+    // pack's own files come first, in the order of their paths.
+    std::lock_guard<std::mutex> lock(samples_mutex);
+    std::vector<std::string> order;
+    for (const auto& name : names) {
+        if (removed_while_loading.count(name) && !sample_buffers.count(name))
+            continue;
+        sample_buffers.try_emplace(name, std::move(loaded[name]));
+        order.push_back(name);
+    }
+    for (const auto& name : sample_names) {
+        if (!loaded.count(name))
+            order.push_back(name);
+    }
+    sample_names = std::move(order);
+    pack_loading = false;
+    removed_while_loading.clear();
+}
+
+void App::show_readme(const std::string& path) {
+    // Readmes are a few lines; a FIFO or a link to a device under that name
+    // must neither hang the switch nor fill the memory.
+    constexpr std::uint64_t kLargestReadme = 64 * 1024;
+    const auto text = io::read_regular_file(path, kLargestReadme);
+    if (!text)
+        return;
+    std::vector<tui::Element> lines;
+    std::istringstream in(*text);
+    for (std::string line; std::getline(in, line) && !line.empty();) {
+        for (auto& piece : wrap_text(tui::to_wstring(line)))
+            lines.push_back(tui::text(std::move(piece)) | tui::bold);
+    }
+    queue(std::move(lines));
+}
+
+bool App::is_current(std::uint64_t generation) {
+    std::lock_guard<std::mutex> lock(samples_mutex);
+    return generation == pack_generation;
+}
+
+void App::update_sample_of(std::uint64_t generation, const std::string& path,
+                           std::shared_ptr<AudioBuffer> buffer) {
+    const std::string name = get_extension(path).name;
+    if (!buffer) {
+        if (!is_current(generation))
+            return;
+        sequencer->delete_sample(name);
+    }
+    // The buffer replaced or removed is freed after the lock is released
+    // (declared first, so destroyed last): the trigger never waits for a free.
+    std::shared_ptr<AudioBuffer> old_buffer;
+    std::lock_guard<std::mutex> lock(samples_mutex);
+    if (generation != pack_generation)
+        return;
+    const auto found = sample_buffers.find(name);
+    if (!buffer) {
+        if (found != sample_buffers.end()) {
+            old_buffer = std::move(found->second);
+            sample_buffers.erase(found);
+        }
+        std::erase(sample_names, name);
+        if (pack_loading)
+            removed_while_loading.insert(name);
+        return;
+    }
+    if (found == sample_buffers.end()) {
+        sample_names.push_back(name);
+        sample_buffers.emplace(name, std::move(buffer));
+        return;
+    }
+    old_buffer = std::exchange(found->second, std::move(buffer));
+}
+
+bool App::play_sample(const std::string& name, float volume, int semitones) {
+    std::lock_guard<std::mutex> lock(samples_mutex);
+    const auto found = sample_buffers.find(name);
+    if (found == sample_buffers.end())
+        return false;
+    audio_engine->play(found->second, volume, semitones);
+    return true;
+}

@@ -1,0 +1,236 @@
+#include "App.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <iomanip>
+#include <sstream>
+
+#include "CommandField.h"
+#include "ReplyText.h"
+#include "scroller.h"
+#include "string_utils.h"
+#include "tui/screen_interactive.h"
+#include "tui/unicode.h"
+#include "window_frame.h"
+
+namespace {
+
+constexpr int kTextWidth = reply_width;
+
+tui::Element fixed_width(tui::Element element, int width) {
+    return element | tui::size(tui::WIDTH, tui::EQUAL, width);
+}
+
+// Sends the standard error stream to nowhere while the screen is up: libraries
+// below the audio device and the decoders print notes there, which would
+// scribble over the interface.
+class QuietStandardError {
+  public:
+    QuietStandardError() : saved(::dup(STDERR_FILENO)) {
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved >= 0 && null >= 0)
+            ::dup2(null, STDERR_FILENO);
+        if (null >= 0)
+            ::close(null);
+    }
+    ~QuietStandardError() {
+        if (saved < 0)
+            return;
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+    }
+    QuietStandardError(const QuietStandardError&) = delete;
+    QuietStandardError& operator=(const QuietStandardError&) = delete;
+
+  private:
+    int saved;
+};
+
+}  // namespace
+
+void App::run() {
+    audio_engine->start();
+
+    CommandField field(*this);
+    {
+        std::lock_guard<std::mutex> lock(output_mutex);
+        output.assign(max_output_len, tui::text(L""));
+        output[max_output_len - 2] = tui::text(L"type 'tutorial' for tutorial") | tui::bold;
+        output[max_output_len - 1] = tui::text(L"type 'help' for help") | tui::bold;
+    }
+    field.history_index = 0;
+    field.command_option.on_enter = [&field] { field.on_enter(); };
+    auto middle_column = tui::Renderer(
+        tui::CatchEvent(field.command_input,
+                        [&field](const tui::Event& event) { return field.on_key(event); }),
+        [this, &field] { return render_main(field); });
+    // The step clock asks for the focus from the audio thread; it is moved
+    // here, on the interface thread, when the posted event arrives.
+    auto root = tui::CatchEvent(
+        tui::Container::Horizontal({settings_column(field), middle_column, lists_column()}),
+        [this, &field](const tui::Event& event) {
+            if (event == tui::Event::Custom)
+                field.command_input->TakeFocus();
+            end_failed_recording();
+            // The sounds that ended meanwhile are freed here, on this
+            // thread, not on the audio thread.
+            audio_engine->release_ended_players();
+            return false;
+        });
+
+    auto screen = tui::ScreenInteractive::Fullscreen();
+    // However the loop ends, the audio thread lets go of the screen and the
+    // field before they go (declared after them, so it runs first).
+    struct Unhook {
+        App& app;
+        ~Unhook() {
+            app.audio_engine->stop();
+            app.audio_engine->set_recording_failed_callback(nullptr);
+            app.sequencer->set_callbacks(nullptr, nullptr, nullptr);
+        }
+    } unhook{*this};
+    connect_to_screen(screen);
+    field.command_input->TakeFocus();
+    QuietStandardError quiet;
+    screen.Loop(root);
+}
+
+tui::Component App::settings_column(CommandField& field) {
+    // Shift-Tab on "Play" and Tab on "Volume" close the focus ring through
+    // the command field.
+    auto back_to_field = [&field](tui::Event key) {
+        return [&field, key](const tui::Event& event) {
+            if (event != key)
+                return false;
+            field.command_input->TakeFocus();
+            return true;
+        };
+    };
+    field.play_checkbox = tui::CatchEvent(tui::Checkbox("Play", &play_checked, play_option),
+                                          back_to_field(tui::Event::TabReverse));
+    field.volume_slider =
+        tui::CatchEvent(tui::Slider("Volume", &audio_engine->master_volume, 0.0f, 1.0f, 0.05f),
+                        back_to_field(tui::Event::Tab));
+    auto spacer = tui::Renderer([] { return fixed_width(tui::text(L""), 20); });
+    auto settings = tui::Container::Vertical({
+        field.play_checkbox,
+        tui::Checkbox("Record", &record_checked, record_option),
+        tui::Checkbox("Basic", &basic_view),
+        spacer,
+        tui::Slider("BPM   ", &sequencer->bpm, 20, 240, 1),
+        field.volume_slider,
+    });
+    auto part_list = tui::Renderer([this] { return render_part_list(); });
+    return tui::Container::Vertical({
+        Window(L"Settings", settings, 8),
+        Window(L"Parts", tui::Scroller(tui::Container::Vertical({part_list})), -1),
+    });
+}
+
+tui::Component App::lists_column() {
+    auto pack_list = tui::Renderer([this] { return render_pack_list(); });
+    auto sample_list = tui::Renderer([this] { return render_sample_list(); });
+    return tui::Container::Vertical({
+        Window(L"Sample Packs", pack_list, -1),
+        Window(L"Samples", tui::Scroller(tui::Container::Vertical({sample_list})), -1),
+    });
+}
+
+void App::connect_to_screen(tui::ScreenInteractive& screen) {
+    sequencer->set_callbacks([&screen](int) { screen.PostEvent(tui::Event::Custom); },
+                             [this](std::shared_ptr<SequencerPattern> pattern, int step) {
+                                 play_sample(pattern->name, pattern->volume,
+                                             pattern->steps[step].pitch);
+                             },
+                             [this](const std::string& name) { return has_sample(name); });
+    // A take that fails wakes the loop, which ends it and says so at once.
+    audio_engine->set_recording_failed_callback(
+        [&screen] { screen.PostEvent(tui::Event::Custom); });
+}
+
+tui::Element App::render_main(CommandField& field) {
+    std::vector<tui::Element> lines;
+    {
+        std::lock_guard<std::mutex> lock(output_mutex);
+        lines = output;
+    }
+    // Squeezed, the output area keeps its newest lines in view.
+    if (!lines.empty())
+        lines.back() = lines.back() | tui::select;
+    auto output_block =
+        fixed_width(tui::vbox(std::move(lines)) | tui::yframe, kTextWidth) | tui::hcenter;
+    auto command_block = fixed_width(tui::vbox({
+                                         tui::text(L"") | tui::yflex_shrink,
+                                         tui::text(L"Command:") | tui::yflex_shrink,
+                                         field.command_input->Render(),
+                                         tui::text(field.status_text) | field.status_style,
+                                         tui::text(L"") | tui::yflex_shrink,
+                                     }),
+                                     kTextWidth) |
+                         tui::hcenter;
+    // Short of rows, the pattern grid gives way first (cut at the bottom), then
+    // the oldest output lines; the command field and its status line stay.
+    auto above_grid = tui::vbox({output_block | tui::yflex_shrink, command_block});
+    auto grid = render_pattern_grid() | tui::yframe | tui::yflex_shrink;
+    return custom_window(tui::text(L"Quarn"), tui::vbox({above_grid, grid}) | tui::xflex);
+}
+
+tui::Element App::render_pattern_grid() {
+    const int name_width = basic_view ? 14 : 30;
+    tui::Elements rows;
+    for (const auto& pattern : sequencer->snapshot_patterns(true)) {
+        const int current = sequencer->current_step();
+        std::wostringstream header;
+        header << (pattern.enabled ? L"> " : L". ") << std::left << std::setw(name_width)
+               << tui::to_wstring(pattern.name) << L" " << std::fixed << std::setprecision(2)
+               << pattern.volume << L" &" << pattern.random;
+        rows.push_back(tui::text(header.str()));
+
+        tui::Elements cells;
+        for (int i = 0; i < 8; ++i) {
+            const auto& step = pattern.steps[i];
+            std::wstring cell;
+            if (basic_view) {
+                cell = step.on ? L" # " : L" - ";
+            } else {
+                cell = step.on ? L" #" + to_tiny_string(step.pitch) : L" -   ";
+            }
+            const bool lit = pattern.enabled && i == current;
+            cells.push_back(tui::text(cell) |
+                            tui::bgcolor(lit ? tui::Color::GrayLight : tui::Color::GrayDark) |
+                            tui::color(tui::Color::White));
+        }
+        rows.push_back(tui::hbox(std::move(cells)));
+    }
+    return tui::vbox(std::move(rows)) | tui::hcenter;
+}
+
+tui::Element App::render_pack_list() {
+    const auto names = user_lib->get_sample_pack_names();
+    tui::Elements rows;
+    for (const auto& name : names)
+        rows.push_back(tui::text((name == pack_name ? L"> " : L"  ") + name));
+    return fixed_width(tui::vbox(std::move(rows)), 20) |
+           tui::size(tui::HEIGHT, tui::EQUAL, static_cast<int>(names.size()));
+}
+
+tui::Element App::render_sample_list() {
+    tui::Elements rows;
+    {
+        std::lock_guard<std::mutex> lock(samples_mutex);
+        for (const auto& name : sample_names)
+            rows.push_back(tui::text(tui::to_wstring(name)));
+    }
+    return fixed_width(tui::vbox(std::move(rows)), 20);
+}
+
+tui::Element App::render_part_list() {
+    tui::Elements rows;
+    for (const auto& name : sequencer->get_state_names()) {
+        rows.push_back(tui::text(tui::to_wstring(name)));
+    }
+    if (rows.empty())
+        rows.push_back(tui::text(L"None"));
+    return fixed_width(tui::vbox(std::move(rows)), 20);
+}
