@@ -15,10 +15,10 @@
 #include "InputParser.h"
 #include "Sequencer.h"
 #include "UserLib.h"
-#include "tui/component.h"
-#include "tui/component_options.h"
-#include "tui/elements.h"
-#include "tui/screen.h"
+#include "tui/component/component.h"
+#include "tui/component/component_options.h"
+#include "tui/dom/elements.h"
+#include "tui/screen/screen.h"
 
 // ---------------------------------------------------------------------------
 // The application: owns every part of the system and answers the commands

@@ -5,7 +5,7 @@
 #include "CompositionFile.h"
 #include "Help.h"
 #include "ReplyText.h"
-#include "tui/unicode.h"
+#include "tui/screen/unicode.h"
 
 void App::on_sample_pack(const std::string& name) {
     // A mistyped name ("use drovn", or "user" read as "use r") must not wipe

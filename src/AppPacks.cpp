@@ -9,7 +9,7 @@
 
 #include "ReplyText.h"
 #include "io/RegularFile.h"
-#include "tui/unicode.h"
+#include "tui/screen/unicode.h"
 
 void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
     if (name.empty()) {

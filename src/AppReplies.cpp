@@ -5,7 +5,7 @@
 
 #include "ReplyText.h"
 #include "string_utils.h"
-#include "tui/unicode.h"
+#include "tui/screen/unicode.h"
 
 namespace {
 

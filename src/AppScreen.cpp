@@ -10,8 +10,8 @@
 #include "ReplyText.h"
 #include "scroller.h"
 #include "string_utils.h"
-#include "tui/screen_interactive.h"
-#include "tui/unicode.h"
+#include "tui/component/screen_interactive.h"
+#include "tui/screen/unicode.h"
 #include "window_frame.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include "App.h"
 #include "custom_input.h"
-#include "tui/unicode.h"
+#include "tui/screen/unicode.h"
 
 CommandField::CommandField(App& app)
     : status_style(tui::bgcolor(tui::Color::Default)),

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "tui/component.h"
-#include "tui/component_options.h"
-#include "tui/elements.h"
-#include "tui/event.h"
+#include "tui/component/component.h"
+#include "tui/component/component_options.h"
+#include "tui/component/event.h"
+#include "tui/dom/elements.h"
 
 class App;
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "tui/unicode.h"
+#include "tui/screen/unicode.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <iostream>
 #include <thread>
 
-#include "tui/unicode.h"
+#include "tui/screen/unicode.h"
 #include "watch/FileSystem.h"
 
 namespace {

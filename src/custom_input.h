@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tui/component.h"
+#include "tui/component/component.h"
 
 // A one-line input over a wide string. The cursor lives in the caller's
 // option while the option's cursor_position is not -1, and in the input

@@ -5,7 +5,7 @@
 
 #include "App.h"
 #include "audio/PlaybackDevice.h"
-#include "tui/terminal_session.h"
+#include "tui/component/terminal_session.h"
 
 int main(int argc, char** argv) {
     std::cout << "hi!" << std::endl;

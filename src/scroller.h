@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tui/component.h"
+#include "tui/component/component.h"
 
 namespace tui {
 

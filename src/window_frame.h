@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "tui/component.h"
-#include "tui/elements.h"
-#include "tui/screen.h"
+#include "tui/component/component.h"
+#include "tui/dom/elements.h"
+#include "tui/screen/screen.h"
 
 // Window frames: the border element that frames every window of the screen.
 // Build and render them on the interface thread.

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app_harness.h"
-#include "tui/unicode.h"
+#include "tui/screen/unicode.h"
 
 using namespace quarn_test;
 using Lines = std::vector<std::string>;

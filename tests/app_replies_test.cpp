@@ -6,7 +6,7 @@
 
 #include "Help.h"
 #include "app_harness.h"
-#include "tui/unicode.h"
+#include "tui/screen/unicode.h"
 
 using namespace quarn_test;
 using Lines = std::vector<std::string>;

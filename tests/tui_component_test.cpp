@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "tui/component.h"
+#include "tui/component/component.h"
 #include "tui_events.h"
 
 using namespace tui;

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "tui/key_decoder.h"
+#include "tui/component/key_decoder.h"
 
 using namespace tui;
 

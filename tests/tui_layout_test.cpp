@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "tui/elements.h"
+#include "tui/dom/elements.h"
 
 using namespace tui;
 

@@ -14,10 +14,10 @@
 #include <limits>
 #include <string>
 
-#include "tui/component.h"
-#include "tui/elements.h"
-#include "tui/screen_interactive.h"
-#include "tui/terminal_session.h"
+#include "tui/component/component.h"
+#include "tui/component/screen_interactive.h"
+#include "tui/component/terminal_session.h"
+#include "tui/dom/elements.h"
 
 using namespace tui;
 

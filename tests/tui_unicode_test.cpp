@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "tui/unicode.h"
+#include "tui/screen/unicode.h"
 
 using namespace tui;
 

@@ -8,7 +8,7 @@
 
 #include "UserLib.h"
 #include "test_support.h"
-#include "tui/unicode.h"
+#include "tui/screen/unicode.h"
 
 using namespace quarn_test;
 namespace fs = std::filesystem;

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "tui/unicode.h"
+#include "tui/screen/unicode.h"
 
 namespace {
 

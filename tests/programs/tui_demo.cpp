@@ -8,9 +8,9 @@
 #include <string>
 #include <thread>
 
-#include "window_frame.h"
 #include "custom_input.h"
-#include "tui/screen_interactive.h"
+#include "tui/component/screen_interactive.h"
+#include "window_frame.h"
 
 using namespace tui;
 

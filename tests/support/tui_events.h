@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tui/event.h"
+#include "tui/component/event.h"
 
 namespace quarn_test {
 
