@@ -10,7 +10,7 @@
 
 namespace tui {
 
-// Factories for the library's components. Build and use them on the main thread.
+// Factories for the terminal layer's components. Build and use them on the main thread.
 
 namespace Container {
 // Children one above the other; ArrowUp/ArrowDown and Tab/TabReverse move the
