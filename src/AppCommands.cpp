@@ -131,7 +131,10 @@ std::string App::get_sample_listing() {
     if (names.empty())
         return "You have no samples loaded.\nVery strange!";
     std::string listing;
-    for (const auto& line : wrap_words(names))
-        listing += (listing.empty() ? "" : "\n") + tui::to_string(line);
+    for (const auto& line : wrap_words(names)) {
+        if (!listing.empty())
+            listing += '\n';
+        listing += tui::to_string(line);
+    }
     return listing;
 }

@@ -48,8 +48,12 @@ void App::toggle_recording() {
     constexpr int kMostTakesPerSecond = 1000;
     const std::string stem = base_folder + "/recording_" + get_file_timestamp();
     for (int take = 1; take <= kMostTakesPerSecond; ++take) {
-        const std::string suffix = take == 1 ? "" : "-" + std::to_string(take);
-        record_checked = audio_engine->begin_recording(stem + suffix + ".wav");
+        // Appended piece by piece: GCC 12 takes "-" + a temporary for an
+        // overlapping copy at -O3 (-Wrestrict).
+        std::string path = stem;
+        if (take > 1)
+            path.append("-").append(std::to_string(take));
+        record_checked = audio_engine->begin_recording(path.append(".wav"));
         if (record_checked || audio_engine->last_recording_error() != EEXIST)
             return;
     }

@@ -41,14 +41,14 @@ Function next_definition(std::atomic<Function>& cached, const char* name) {
 }
 }  // namespace
 
-void* operator new(std::size_t size) {
+// Not inlined, so that the compiler does not take the free for a mismatch.
+[[gnu::noinline]] void* operator new(std::size_t size) {
     if (counting)
         ++allocations;
     if (void* memory = std::malloc(size == 0 ? 1 : size))
         return memory;
     throw std::bad_alloc();
 }
-// Not inlined, so that the compiler does not take the free for a mismatch.
 [[gnu::noinline]] void operator delete(void* memory) noexcept {
     std::free(memory);
 }
