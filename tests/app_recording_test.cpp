@@ -225,15 +225,19 @@ TEST(AppRecording, ARecordingOnAFullDiskSaysItFailed) {
         << quarn.pending().back();
     EXPECT_TRUE(recordings_in(quarn.base()).empty());
 
-    // Room for a moment of sound: the take keeps it, and the stop says it failed.
+    // Room for a moment of sound: the take keeps it and fails on its writer's
+    // thread; the next thing the interface does (here the stop) tells it in
+    // the output area at once.
     disk.fill("filler", 8192);
     ASSERT_FALSE(quarn.run("record start"));
     ASSERT_TRUE(engine.is_recording());
     run_periods(engine, 100);
+    ASSERT_TRUE(wait_until([&] { return engine.recording_failed(); }));
     ASSERT_FALSE(quarn.run("record stop"));
+    EXPECT_EQ(quarn.pending().back(), "nothing is being recorded");
     const auto files = recordings_in(quarn.base());
     ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(words_under(quarn.pending(), "recording failed:"),
+    EXPECT_EQ(words_under(quarn.output(), "recording failed:"),
               without_blanks(files[0].string() +
                              ": No space left on device; it keeps what was recorded before"));
     const std::string file = read_file(files[0]);
