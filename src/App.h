@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -84,6 +85,12 @@ class App : public ParseListener {
 
     // Main thread. Makes `name` the active pack (the empty name lists the packs).
     void load_sample_pack(const std::string& name, bool show_readme);
+
+    // Main thread. Installs the sequencer's callbacks: a sounding step plays
+    // its pattern's sample at the pattern's volume and the step's pitch,
+    // instruments are made only of loaded samples, and `on_step` runs after
+    // each step on the audio thread. run() gives the screen's redraw.
+    void connect_sequencer(std::function<void(int step)> on_step);
 
     // Main thread. Ends a recording that failed while it ran (a full disk, the
     // file-size limit, a disk too slow) and says so in the output area at

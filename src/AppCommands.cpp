@@ -38,11 +38,18 @@ bool App::composition_name_usable(const std::string& name) {
 void App::on_save(const std::string& name) {
     if (!composition_name_usable(name))
         return;
-    picojson::value composition = sequencer->to_json();
-    if (composition.is<picojson::object>()) {
-        composition.get<picojson::object>().insert(
-            {"samplePack", picojson::value(tui::to_string(pack_name))});
+    // The pack's folder name as it is on disk: the file is UTF-8, and a name
+    // that is not (an old archive's Latin-1 "lat\xe9n") would come back as
+    // another name, one that is no pack.
+    const std::string pack = pack_folder.substr(pack_folder.rfind('/') + 1);
+    if (tui::to_string(tui::to_wstring(pack)) != pack) {
+        add_failure(L"could not save " + tui::to_wstring(name) + L".json:",
+                    "the pack's folder name is not UTF-8");
+        return;
     }
+    picojson::value composition = sequencer->to_json();
+    if (composition.is<picojson::object>())
+        composition.get<picojson::object>().insert({"samplePack", picojson::value(pack)});
     const std::string path = base_folder + "/" + name + ".json";
     std::string error;
     if (!write_composition_file(path, composition.serialize(true), error)) {

@@ -5,6 +5,7 @@
 
 #include <iomanip>
 #include <sstream>
+#include <utility>
 
 #include "CommandField.h"
 #include "ReplyText.h"
@@ -137,13 +138,17 @@ tui::Component App::lists_column() {
     });
 }
 
+void App::connect_sequencer(std::function<void(int step)> on_step) {
+    sequencer->set_callbacks(
+        std::move(on_step),
+        [this](std::shared_ptr<SequencerPattern> pattern, int step) {
+            play_sample(pattern->name, pattern->volume, pattern->steps[step].pitch);
+        },
+        [this](const std::string& name) { return has_sample(name); });
+}
+
 void App::connect_to_screen(tui::ScreenInteractive& screen) {
-    sequencer->set_callbacks([&screen](int) { screen.PostEvent(tui::Event::Custom); },
-                             [this](std::shared_ptr<SequencerPattern> pattern, int step) {
-                                 play_sample(pattern->name, pattern->volume,
-                                             pattern->steps[step].pitch);
-                             },
-                             [this](const std::string& name) { return has_sample(name); });
+    connect_sequencer([&screen](int) { screen.PostEvent(tui::Event::Custom); });
     // A take that fails wakes the loop, which ends it and says so at once.
     audio_engine->set_recording_failed_callback(
         [&screen] { screen.PostEvent(tui::Event::Custom); });

@@ -12,16 +12,25 @@
 #include <ctime>
 #include <filesystem>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "io/RegularFile.h"
 
 namespace {
 
-// The six characters that mkstemp puts in place of "XXXXXX".
-bool is_temporary_suffix(const std::string& text) {
-    return text.size() == 6 && std::all_of(text.begin(), text.end(),
-                                           [](unsigned char c) { return std::isalnum(c) != 0; });
+// A save writes to a temporary of this name in the file's folder and renames
+// it over the file. No user names a file so, and it stays short whatever the
+// composition's name: a name that fits the folder never fails for it.
+constexpr std::string_view kTemporaryPrefix = ".quarn-save-";
+constexpr std::string_view kTemporaryUnique = "XXXXXX";  // mkstemp's part
+
+bool is_temporary_name(const std::string& name) {
+    if (name.size() != kTemporaryPrefix.size() + kTemporaryUnique.size() ||
+        !name.starts_with(kTemporaryPrefix))
+        return false;
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(kTemporaryPrefix.size()),
+                       name.end(), [](unsigned char c) { return std::isalnum(c) != 0; });
 }
 
 // Left by a save that was killed before its rename: older than a minute and
@@ -38,15 +47,13 @@ bool is_stale_temporary(const std::string& path, io::UniqueFd& fd) {
            ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0;
 }
 
-// Removes what earlier saves of `file` in `folder` left: ".<file>.XXXXXX".
-void remove_stale_temporaries(const std::string& folder, const std::string& file) {
-    const std::string prefix = "." + file + ".";
+// Removes the temporaries that killed saves left in `folder`, and no other file.
+void remove_stale_temporaries(const std::string& folder) {
     std::error_code failed;
     for (std::filesystem::directory_iterator entry(folder.empty() ? "/" : folder, failed), end;
          !failed && entry != end; entry.increment(failed)) {
-        const std::string name = entry->path().filename().string();
         io::UniqueFd lock;
-        if (name.starts_with(prefix) && is_temporary_suffix(name.substr(prefix.size())) &&
+        if (is_temporary_name(entry->path().filename().string()) &&
             is_stale_temporary(entry->path().string(), lock))
             ::unlink(entry->path().c_str());
     }
@@ -117,8 +124,9 @@ bool write_composition_file(const std::string& path_named, const std::string& te
     const auto slash = path.rfind('/');
     const auto file_start = slash == std::string::npos ? 0 : slash + 1;
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-    remove_stale_temporaries(folder, path.substr(file_start));
-    std::string temporary = path.substr(0, file_start) + "." + path.substr(file_start) + ".XXXXXX";
+    remove_stale_temporaries(folder);
+    std::string temporary = path.substr(0, file_start);
+    temporary.append(kTemporaryPrefix).append(kTemporaryUnique);
     std::vector<char> pattern(temporary.begin(), temporary.end());
     pattern.push_back('\0');
     const io::UniqueFd fd(::mkstemp(pattern.data()));

@@ -10,8 +10,9 @@
 
 // Writes `text` to a new file beside `path` and renames it over `path`, so
 // that a failed or interrupted save never destroys the previous file. A
-// symbolic link is kept: the file it points to gets the new text. False, with
-// the reason in `error`, when the file could not be written.
+// symbolic link is kept: the file it points to gets the new text. The
+// temporaries that killed saves left in that folder go first, and no other
+// file. False, with the reason in `error`, when the file could not be written.
 bool write_composition_file(const std::string& path, const std::string& text, std::string& error);
 
 // The whole text of a regular file. Nothing when it cannot be read or is no

@@ -41,3 +41,37 @@ TEST(AppRun, ALoopThatThrowsLeavesTheAudioThreadNothingOfIt) {
     }
     EXPECT_EQ(most_players, 0u);
 }
+
+TEST(AppRun, ASoundingStepPlaysItsSampleAtThePatternsVolumeAndTheStepsPitch) {
+    AppHarness quarn;
+    ASSERT_FALSE(quarn.run("kick 0.5 #7#-5------"));
+    auto& engine = quarn.app().get_audio_engine();
+    // The same plays, asked of an engine of its own, give the same sound.
+    AudioEngine expected_engine;
+    const auto kick = expected_engine.load_sample((quarn.pack("default") / "kick.wav").string());
+    ASSERT_TRUE(kick);
+    std::vector<int> steps;  // reached in a period: the step callback runs before they sound
+    quarn.app().connect_sequencer([&steps](int step) { steps.push_back(step); });
+
+    constexpr int kFrames = 4096;
+    std::vector<float> period(kFrames * 2);
+    std::vector<float> expected(kFrames * 2);
+    std::vector<int> sounded;
+    for (int i = 0; i < 100; ++i) {  // two measures and more
+        std::fill(period.begin(), period.end(), 0.0f);
+        std::fill(expected.begin(), expected.end(), 0.0f);
+        steps.clear();
+        engine.process_period(period.data(), kFrames);
+        for (const int step : steps) {
+            if (step == 0)
+                expected_engine.play(kick, 0.5f, 7);
+            if (step == 1)
+                expected_engine.play(kick, 0.5f, -5);
+            if (step <= 1)
+                sounded.push_back(step);
+        }
+        expected_engine.process_period(expected.data(), kFrames);
+        ASSERT_EQ(period, expected) << "period " << i;
+    }
+    EXPECT_EQ(sounded, (std::vector<int>{0, 1, 0, 1, 0}));
+}

@@ -105,6 +105,22 @@ TEST(AppSaveLoad, SavingReplacesTheWholeFileAndSaysWhyItFailed) {
     EXPECT_TRUE(fs::is_symlink(quarn.base() / "linked.json"));
     EXPECT_TRUE(parse_json(read_file(quarn.base() / "songs" / "real.json")).contains("samplePack"));
 
+    // A pack whose folder name is no UTF-8 (an old archive's Latin-1 "latén"),
+    // reached through a composition naming it: its name cannot go into the
+    // file, so nothing is written.
+    const std::string latin1 = "lat\xe9n";
+    fs::create_directories(quarn.pack(latin1));
+    write_wav(quarn.pack(latin1) / "gong.wav");
+    write_file(quarn.base() / "old.json", "{\"samplePack\": \"" + latin1 + "\"}");
+    ASSERT_FALSE(quarn.run("load old"));
+    EXPECT_EQ(quarn.pending().back(), "file loaded!");
+    EXPECT_EQ(quarn.samples(), (Lines{"gong"}));
+    ASSERT_FALSE(quarn.run("save x"));
+    const Lines replied = quarn.pending();
+    EXPECT_EQ(Lines(replied.end() - 2, replied.end()),
+              (Lines{"could not save x.json:", "the pack's folder name is not UTF-8 "}));
+    EXPECT_FALSE(fs::exists(quarn.base() / "x.json"));
+
     AppHarness missing(false);
     fs::remove_all(missing.base());
     ASSERT_FALSE(missing.run("save song"));
@@ -112,13 +128,15 @@ TEST(AppSaveLoad, SavingReplacesTheWholeFileAndSaysWhyItFailed) {
               (Lines{"could not save song.json:", "No such file or directory "}));
 }
 
-TEST(AppSaveLoad, ASaveRemovesTheTemporaryFilesThatKilledSavesOfItsNameLeft) {
+TEST(AppSaveLoad, ASaveRemovesTheTemporariesThatKilledSavesLeftAndNoOtherFile) {
     AppHarness quarn;
-    const Lines stale = {".song.json.Ab12cZ", ".song.json.000000"};
-    // Not of this name, not a temporary's form, or a save of another process
-    // still at work: recent, or old but locked by its writer.
-    const Lines kept = {".song.json.Ab12c", ".song.json.Ab12cZ7", ".other.json.Ab12cZ",
-                        "song.json.Ab12cZ", ".song.json.new000",  ".song.json.locked"};
+    const Lines stale = {".quarn-save-Ab12cZ", ".quarn-save-000000"};
+    // A user's files beside the composition, names not of a temporary's form,
+    // or a save of another process still at work: recent, or old but locked
+    // by its writer.
+    const Lines kept = {".songa.json.backup", ".songa.json.orig12",  ".songa.json.Ab12cZ",
+                        ".quarn-save-Ab12c",  ".quarn-save-Ab12cZ7", "quarn-save-Ab12cZ",
+                        ".quarn-save-new000", ".quarn-save-locked"};
     const auto long_ago = fs::file_time_type::clock::now() - std::chrono::minutes(2);
     for (const auto& name : stale) {
         write_file(quarn.base() / name, "{\"half");
@@ -126,18 +144,30 @@ TEST(AppSaveLoad, ASaveRemovesTheTemporaryFilesThatKilledSavesOfItsNameLeft) {
     }
     for (const auto& name : kept) {
         write_file(quarn.base() / name, "mine");
-        if (name != ".song.json.new000")
+        if (name != ".quarn-save-new000")
             fs::last_write_time(quarn.base() / name, long_ago);
     }
-    const int writer = ::open((quarn.base() / ".song.json.locked").c_str(), O_RDONLY);
+    const int writer = ::open((quarn.base() / ".quarn-save-locked").c_str(), O_RDONLY);
     ASSERT_EQ(::flock(writer, LOCK_EX), 0);
-    ASSERT_FALSE(quarn.run("save song"));
+    ASSERT_FALSE(quarn.run("save songa"));
     ::close(writer);
     for (const auto& name : stale)
         EXPECT_FALSE(fs::exists(quarn.base() / name)) << name;
     for (const auto& name : kept)
         EXPECT_EQ(read_file(quarn.base() / name), "mine") << name;
-    EXPECT_TRUE(parse_json(read_file(quarn.base() / "song.json")).is<picojson::object>());
+    EXPECT_TRUE(parse_json(read_file(quarn.base() / "songa.json")).is<picojson::object>());
+
+    // The temporary's name is short: every name the folder takes saves, and
+    // loads back; one longer is refused by the folder, and says so.
+    const auto name_max = ::pathconf(quarn.base().c_str(), _PC_NAME_MAX);
+    ASSERT_GT(name_max, 5);
+    const std::string longest(static_cast<std::size_t>(name_max) - 5, 'n');
+    ASSERT_FALSE(quarn.run("save " + longest));
+    EXPECT_TRUE(fs::exists(quarn.base() / (longest + ".json")));
+    ASSERT_FALSE(quarn.run("load " + longest));
+    EXPECT_EQ(quarn.pending().back(), "file loaded!");
+    ASSERT_FALSE(quarn.run("save " + longest + "n"));
+    EXPECT_EQ(quarn.pending().back(), "File name too long ");
 
     // Two savers of one name at once (two programs in one folder) never
     // break each other's save.

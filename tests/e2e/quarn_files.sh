@@ -1,5 +1,6 @@
 # Quarn and its files, in a real terminal: a composition saved and loaded
-# again, files that are no composition refused, recordings started and
+# again, saves beside a user's files, of the longest name and of a pack whose
+# name is no UTF-8, files that are no composition refused, recordings started and
 # stopped by command (two within a second), by the "Record" box and left open
 # at Ctrl-C, a take and a save at the file-size limit, a sample file copied
 # into the running pack, a pack switch with a readme that is a FIFO, a start by
@@ -87,6 +88,43 @@ expect_reply "file loaded!"
 e2e_wait_for f "$(header kick '0.70 &0')"
 e2e_wait_for f "$(header hh '1.00 &0')"
 e2e_wait_for f "│verse"
+
+# --- a save removes only the temporaries of killed saves, takes every name
+# the folder takes, and refuses a pack name the file cannot hold ---
+echo '{}' >"$base/.song.json.backup"
+echo '{"half' >"$base/.quarn-save-Ab12cZ"
+touch -d '2 minutes ago' "$base/.song.json.backup" "$base/.quarn-save-Ab12cZ"
+quarn_accept f "save song"
+e2e_until 5 "a save left the stale temporary" test ! -e "$base/.quarn-save-Ab12cZ"
+[ "$(cat "$base/.song.json.backup")" = '{}' ] || e2e_fail "a save removed the user's backup"
+
+# The line is wider than the field, which shows its end only.
+long=$(printf "%$(($(getconf NAME_MAX "$base") - 5))s" "" | tr ' ' L)
+e2e_type f "save $long"
+e2e_keys f Enter
+e2e_until 5 "\"save\" of a name the folder takes wrote nothing" test -s "$base/$long.json"
+e2e_until 10 "\"save $long\" was not accepted" quarn_field_is f ""
+e2e_type f "load $long"
+e2e_keys f Enter
+expect_reply "file loaded!"
+
+# A Latin-1 pack folder of an old archive: no key types its name, a
+# composition naming it reaches it.
+latin1=$(printf 'lat\xe9n')
+mkdir "$base/samples/$latin1"
+cp "$base/samples/default/kick.wav" "$base/samples/$latin1/gong.wav"
+printf '{"samplePack": "%s", "activeInstruments": [{"name": "gong", "patternRaw": "#-", "volume": 1}]}' \
+    "$latin1" >"$base/old.json"
+quarn_accept f "load old"
+expect_reply "file loaded!"
+e2e_wait_for f "$(header gong '1.00 &0')"
+quarn_accept f "save latin"
+expect_reply "the pack's folder name is not UTF-8"
+output_line_is 8 "could not save latin.json:" ||
+    e2e_fail "the line above the reason is \"$(quarn_output_line f 8)\""
+[ ! -e "$base/latin.json" ] || e2e_fail "a save of a pack name that is not UTF-8 wrote a file"
+quarn_accept f "load song"
+expect_reply "file loaded!"
 
 # --- files that are no composition: answered, and nothing changes ---
 awk 'BEGIN { for (i = 0; i < 100000; i++) printf "{\"a\":" }' >"$base/nested.json"

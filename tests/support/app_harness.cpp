@@ -53,15 +53,8 @@ AppHarness::AppHarness(bool with_packs) {
     if (with_packs)
         copy_shipped_packs(base() / "samples");
     app_ = std::make_unique<App>(base().string());
-    // Stand-ins for the handlers that App::run installs: instruments only of
-    // loaded samples, and a sounding step plays its sample.
-    App* app = app_.get();
-    sequencer().set_callbacks(
-        nullptr,
-        [app](std::shared_ptr<SequencerPattern> pattern, int) {
-            app->on_play_sample(pattern->name);
-        },
-        [app](const std::string& name) { return app->has_sample(name); });
+    // The callbacks run() installs, without the screen's redraw.
+    app_->connect_sequencer(nullptr);
     field = std::make_unique<CommandField>(*app_);
 }
 
