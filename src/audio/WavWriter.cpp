@@ -242,7 +242,9 @@ FilePlace WavWriter::find_place() const {
     if (!found && errno != ENOENT && errno != ENOTDIR)
         return FilePlace::at_path;  // no right to look: cannot tell
     struct stat folder {};
-    const bool folder_there = ::stat(folder_.c_str(), &folder) == 0;
+    // A folder deleted while it is the process's working folder still
+    // answers to ".", with no links left.
+    const bool folder_there = ::stat(folder_.c_str(), &folder) == 0 && folder.st_nlink > 0;
     if (open_file.st_nlink == 0)
         return folder_there ? FilePlace::removed : FilePlace::folder_removed;
     return folder_there ? FilePlace::moved : FilePlace::folder_moved;
