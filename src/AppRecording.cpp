@@ -4,12 +4,41 @@
 #include <cstring>
 
 #include "ReplyText.h"
+#include "audio/Format.h"
 #include "string_utils.h"
 #include "tui/screen/unicode.h"
 
 namespace {
 
-constexpr const wchar_t* kRecordingFailed = L"recording failed:";
+// The title over the news of a take that ended otherwise than by a stop.
+const wchar_t* title_of_end(const audio::TakeEnd& end) {
+    if (end.place != audio::FilePlace::at_path)
+        return L"recording lost:";
+    return end.full ? L"recording ended:" : L"recording failed:";
+}
+
+std::string where_it_went(audio::FilePlace place) {
+    switch (place) {
+        case audio::FilePlace::removed:
+            return "the file was deleted while it was recorded";
+        case audio::FilePlace::folder_removed:
+            return "its folder was deleted while it was recorded";
+        case audio::FilePlace::moved:
+            return "the file was moved or replaced while it was recorded";
+        case audio::FilePlace::folder_moved:
+            return "its folder was moved or renamed while it was recorded";
+        case audio::FilePlace::at_path:
+            break;
+    }
+    return "it is still there";
+}
+
+// "93:12" for 93 minutes and 12 seconds of sound.
+std::string minutes_and_seconds(std::uint64_t frames) {
+    const std::uint64_t seconds = frames / audio::kSampleRate;
+    const std::string tens = seconds % 60 < 10 ? "0" : "";
+    return std::to_string(seconds / 60) + ":" + tens + std::to_string(seconds % 60);
+}
 
 }  // namespace
 
@@ -40,7 +69,7 @@ void App::toggle_recording() {
         audio_engine->end_recording();
         record_checked = false;
         if (audio_engine->last_recording_error() != 0)
-            add_failure(kRecordingFailed, recording_failure());
+            add_failure(title_of_end(audio_engine->last_recording_end()), recording_failure());
         return;
     }
     // Takes begun within one second share the time stamp: a counter tells
@@ -65,11 +94,17 @@ void App::end_failed_recording() {
     audio_engine->end_recording();
     record_checked = false;
     // Told now, not with the next command: the take ended without one.
-    show_words_now(kRecordingFailed, words_of(tui::to_wstring(recording_failure())));
+    show_words_now(title_of_end(audio_engine->last_recording_end()),
+                   words_of(tui::to_wstring(recording_failure())));
 }
 
 std::string App::recording_failure() const {
-    return audio_engine->recording_path + ": " +
-           std::strerror(audio_engine->last_recording_error()) +
-           "; it keeps what was recorded before";
+    const audio::TakeEnd& end = audio_engine->last_recording_end();
+    const std::string& path = audio_engine->recording_path;
+    if (end.place != audio::FilePlace::at_path)
+        return path + ": " + where_it_went(end.place);
+    if (end.full)
+        return path + ": a WAV file holds at most 4 GiB: the take ends there, at " +
+               minutes_and_seconds(end.frames) + ", and keeps all of it";
+    return path + ": " + std::strerror(end.error) + "; it keeps what was recorded before";
 }

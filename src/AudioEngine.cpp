@@ -40,7 +40,9 @@ AudioPlayer::AudioPlayer(std::shared_ptr<AudioBuffer> buffer, float volume, int 
       resampler_config(resampler.config()),
       buffer(std::move(buffer)),
       volume(volume),
-      semitones(semitones) {}
+      semitones(semitones),
+      most_frames(this->buffer ? std::max<std::uint64_t>(this->buffer->frame_count, kShortestBound)
+                               : 0) {}
 
 AudioPlayer::~AudioPlayer() = default;
 
@@ -139,11 +141,11 @@ bool AudioEngine::begin_recording(const std::string& path) {
     auto writer = std::make_unique<audio::ThreadedWavWriter>(
         make_recording_file(), kRecordingRingSeconds * audio::kSampleRate,
         [this] { tell_recording_failed(); });
+    recording_end = audio::TakeEnd{};
     if (!writer->open(path, encoder_config)) {
-        recording_error = writer->error();
+        recording_end.error = writer->error();
         return false;
     }
-    recording_error = 0;
     std::lock_guard<std::mutex> lock(players_mutex);
     encoder = std::move(writer);
     recording.store(true, std::memory_order_release);
@@ -162,7 +164,7 @@ void AudioEngine::end_recording() {
     // No period hands frames over any more: the writer thread writes the last
     // of them, completes the header and ends.
     finished->close();
-    recording_error = finished->error();
+    recording_end = finished->end();
 }
 
 void AudioEngine::set_recording_failed_callback(std::function<void()> callback) {
@@ -255,11 +257,35 @@ std::uint64_t AudioEngine::render(AudioPlayer& player, int frame_count) {
 }
 
 bool AudioEngine::mix_player(AudioPlayer& player, float* output, int frame_count, float master) {
-    const std::uint64_t frames = render(player, frame_count);
+    const std::uint64_t allowed = player.most_frames - player.frames_played;
+    const std::uint64_t frames =
+        render(player, static_cast<int>(std::min<std::uint64_t>(frame_count, allowed)));
     const float gain = master * player.volume;
-    for (std::uint64_t i = 0; i < frames * audio::kChannels; ++i)
+    // The frames before the fade at the bound take the gain as it is.
+    const std::uint64_t fade_from =
+        player.most_frames - std::min<std::uint64_t>(player.most_frames, kFadeFrames);
+    const std::uint64_t whole =
+        player.frames_played < fade_from ? std::min(frames, fade_from - player.frames_played) : 0;
+    for (std::uint64_t i = 0; i < whole * audio::kChannels; ++i)
         output[i] += mix_buffer[i] * gain;
-    return player.read_position < player.buffer->frame_count;
+    for (std::uint64_t k = whole; k < frames; ++k) {
+        const float level = gain * bound_level(player, k);
+        for (std::uint64_t c = 0; c < audio::kChannels; ++c)
+            output[k * audio::kChannels + c] += mix_buffer[k * audio::kChannels + c] * level;
+    }
+    player.frames_played += frames;
+    return player.read_position < player.buffer->frame_count &&
+           player.frames_played < player.most_frames;
+}
+
+float AudioEngine::fade_level(std::uint64_t k) {
+    return static_cast<float>(kFadeFrames - std::min<std::uint64_t>(k, kFadeFrames)) /
+           static_cast<float>(kFadeFrames);
+}
+
+float AudioEngine::bound_level(const AudioPlayer& player, std::uint64_t k) {
+    const std::uint64_t left = player.most_frames - player.frames_played - k;
+    return left >= kFadeFrames ? 1.0f : fade_level(kFadeFrames - left);
 }
 
 AudioPlayer& AudioEngine::take_oldest_player(float master) {
@@ -273,10 +299,14 @@ AudioPlayer& AudioEngine::take_oldest_player(float master) {
 }
 
 void AudioEngine::fade_out(AudioPlayer& player, float master) {
-    const auto frames = static_cast<int>(render(player, kFadeFrames));
-    const float gain = master * player.volume / kFadeFrames;
+    // Not past the bound, nor louder than a fade at the bound under way.
+    const std::uint64_t allowed = player.most_frames - player.frames_played;
+    const auto frames = static_cast<int>(
+        render(player, static_cast<int>(std::min<std::uint64_t>(kFadeFrames, allowed))));
+    const float gain = master * player.volume;
     for (int k = 0; k < frames; ++k) {
-        const float level = gain * static_cast<float>(kFadeFrames - k);
+        const auto at_k = static_cast<std::uint64_t>(k);
+        const float level = gain * std::min(fade_level(at_k), bound_level(player, at_k));
         const int at = (fade_start + k) % kFadeFrames;
         for (int c = 0; c < audio::kChannels; ++c)
             fade_tail[at * audio::kChannels + c] += mix_buffer[k * audio::kChannels + c] * level;

@@ -32,7 +32,11 @@ class AudioBuffer {
 };
 
 // One sounding instance of a sample, pitched by resampling: the output rate
-// follows the semitones, so a sample pitched up is shorter.
+// follows the semitones, so a sample pitched up is shorter, one pitched down
+// longer, up to a bound: a sound lasts at most its sample's own length or
+// kShortestBound, whichever is longer, and its last kFadeFrames fade out.
+// Far down a short sample would otherwise sound for hours: from -181
+// semitones on, each input frame stretches over some 44,000 output frames.
 //
 // Threads: built on any thread and moved into one of the engine's players
 // under its lock; from then on touched only under that lock.
@@ -48,12 +52,17 @@ class AudioPlayer {
     AudioPlayer(AudioPlayer&&) = default;
     AudioPlayer& operator=(AudioPlayer&&) = default;
 
+    // 30 seconds at 96 kHz.
+    static constexpr std::uint64_t kShortestBound = 30 * 96000;
+
     audio::LinearResampler resampler;
     audio::ResamplerConfig resampler_config;
     std::shared_ptr<AudioBuffer> buffer;  // keeps the data alive while it plays
     std::uint64_t read_position = 0;      // next frame of `buffer` for the resampler
     float volume;
     int semitones;
+    std::uint64_t most_frames;        // the frames it may sound, fade included
+    std::uint64_t frames_played = 0;  // the frames it has sounded
 };
 
 // The playback device, the mixer and the recorder.
@@ -90,8 +99,8 @@ class AudioEngine {
     // it plays), so a full engine takes a fifth of the period; and 64 is more
     // than 8-step patterns of short samples overlap.
     static constexpr std::size_t kMaxPlayers = 64;
-    // The fade of a player that gives way to a new one: 1 ms, short enough
-    // not to be heard as sound, long enough not to click.
+    // The fade of a player that gives way to a new one or reaches its bound:
+    // 1 ms, short enough not to be heard as sound, long enough not to click.
     static constexpr int kFadeFrames = 96;
 
     // Any thread, including the audio thread from the tick hook. The player is
@@ -113,10 +122,13 @@ class AudioEngine {
     // frame of it is in the file and the header is final.
     void end_recording();
     // Main thread. Why the last recording failed, as an errno value: it could
-    // not be created (EEXIST: the name is taken), a write to it failed, or the
-    // disk fell seconds behind the audio (ENOBUFS); the file then holds what
+    // not be created (EEXIST: the name is taken), a write to it failed, the
+    // disk fell seconds behind the audio (ENOBUFS), it reached the WAV size
+    // limit (EFBIG), or its file was lost (ENOENT); the file then holds what
     // was written before. 0 when it went well.
-    int last_recording_error() const { return recording_error; }
+    int last_recording_error() const { return recording_end.error; }
+    // Main thread. How the last recording ended, after end_recording().
+    const audio::TakeEnd& last_recording_end() const { return recording_end; }
     // Any thread, no lock. Stays true for a recording that has failed until
     // end_recording().
     bool is_recording() const { return recording.load(std::memory_order_acquire); }
@@ -173,6 +185,11 @@ class AudioEngine {
     AudioPlayer& take_oldest_player(float master);
     // Renders the next kFadeFrames of `player`, fading, into `fade_tail`.
     void fade_out(AudioPlayer& player, float master);
+    // The level, 1 falling towards 0, of frame `k` of a fade.
+    static float fade_level(std::uint64_t k);
+    // The level of `player`'s next frame but `k` under its bound: 1 until its
+    // last kFadeFrames, which fade.
+    static float bound_level(const AudioPlayer& player, std::uint64_t k);
     void add_fade_tail(float* output, int frame_count);
     // Gives an ended player's buffer to release_ended_players().
     void hand_over(std::shared_ptr<AudioBuffer> buffer);
@@ -181,7 +198,7 @@ class AudioEngine {
     audio::PlaybackDevice device;
     audio::EncoderConfig encoder_config;
     std::unique_ptr<audio::ThreadedWavWriter> encoder;  // set while recording
-    int recording_error = 0;                            // main thread only
+    audio::TakeEnd recording_end;                       // main thread only
     bool device_started = false;                        // main thread only
     std::atomic<bool> recording{false};
     std::mutex players_mutex;  // guards `players`, `encoder` and `recording`

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -244,6 +245,62 @@ TEST(AppRecording, ARecordingOnAFullDiskSaysItFailed) {
     ASSERT_GE(file.size(), 44u);
     EXPECT_EQ(data_size_field(file), file.size() - 44);
     EXPECT_GT(file.size(), 44u);
+}
+
+TEST(AppRecording, ATakeWhoseFileOrFolderGoesIsToldAsLostNotSaved) {
+    struct Case {
+        const char* what;
+        // Done to the take's file (and the base folder holding it) while it runs.
+        std::function<void(const fs::path& file)> mishap;
+        // Found by the writer within a second of audio, or only at the stop.
+        bool found_while_recording;
+        std::string why;
+    };
+    const std::vector<Case> cases = {
+        {"file deleted", [](const fs::path& file) { fs::remove(file); }, true,
+         "the file was deleted while it was recorded"},
+        {"folder deleted", [](const fs::path& file) { fs::remove_all(file.parent_path()); }, false,
+         "its folder was deleted while it was recorded"},
+        {"folder renamed",
+         [](const fs::path& file) {
+             fs::rename(file.parent_path(), file.parent_path().string() + "-moved");
+         },
+         false, "its folder was moved or renamed while it was recorded"},
+        {"file replaced",
+         [](const fs::path& file) {
+             fs::rename(file, file.string() + ".old");
+             write_file(file, "another file");
+         },
+         false, "the file was moved or replaced while it was recorded"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        AppHarness quarn(false);
+        auto& engine = quarn.app().get_audio_engine();
+        ASSERT_FALSE(quarn.run("record start"));
+        ASSERT_TRUE(engine.is_recording());
+        run_periods(engine, 40);
+        const auto files = recordings_in(quarn.base());
+        ASSERT_EQ(files.size(), 1u);
+        c.mishap(files[0]);
+        const std::string told = without_blanks(files[0].string() + ": " + c.why);
+        if (c.found_while_recording) {
+            run_periods(engine, 400);  // over a second of audio
+            ASSERT_TRUE(wait_until([&] { return engine.recording_failed(); }));
+            quarn.app().end_failed_recording();
+            EXPECT_FALSE(engine.is_recording());
+            EXPECT_EQ(words_under(quarn.output(), "recording lost:"), told);
+        } else {
+            run_periods(engine, 40);
+            EXPECT_FALSE(engine.recording_failed());
+            ASSERT_FALSE(quarn.run("record stop"));
+            EXPECT_EQ(words_under(quarn.pending(), "recording lost:"), told);
+        }
+        for (const auto& line : quarn.pending())
+            EXPECT_FALSE(line.starts_with("saved as")) << line;
+        if (fs::exists(quarn.base().string() + "-moved"))
+            fs::rename(quarn.base().string() + "-moved", quarn.base());
+    }
 }
 
 // In a child process, which keeps the limit and the signal's default to itself.

@@ -12,7 +12,9 @@
 #include <limits>
 #include <mutex>
 #include <new>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -242,14 +244,31 @@ TEST_F(Mixing, TwoPlaysOfOneBufferAreIndependentAndSummed) {
         ASSERT_EQ(output[2 * k], ramp[2 * (k + kPeriod)] + ramp[2 * k]) << k;
 }
 
-TEST_F(Mixing, PitchChangesTheLengthOfTheSound) {
+TEST_F(Mixing, PitchChangesTheLengthOfTheSoundUpToItsBound) {
+    // A sound lasts at most its sample's length or 30 s, whichever is longer.
+    constexpr std::size_t kBound = 30 * 96000;
     struct Case {
+        std::size_t sample_frames;
         int semitones;
         std::size_t frames;
     };
-    for (const Case& c : {Case{0, 9600}, Case{12, 4800}, Case{-12, 19199}, Case{199, 1}}) {
-        engine.play(constant_buffer(9600, 0.5f), 1.0f, c.semitones);
-        EXPECT_EQ(sounding_frames(until_silent()), c.frames) << c.semitones;
+    for (const Case& c : {Case{9600, 0, 9600}, Case{9600, 12, 4800}, Case{9600, -12, 19199},
+                          Case{9600, 199, 1}, Case{1000, -999999, kBound},
+                          Case{2000000, -12, kBound}, Case{kBound + 96000, -1, kBound + 96000}}) {
+        engine.play(constant_buffer(c.sample_frames, 0.5f), 1.0f, c.semitones);
+        const auto output = until_silent(20000);
+        EXPECT_EQ(sounding_frames(output), c.frames) << c.semitones;
+        if (c.frames < kBound)
+            continue;
+        // Cut short, it falls silent as a player giving way does.
+        const std::size_t fade = AudioEngine::kFadeFrames;
+        const auto end = frames_of(output, c.frames - fade, c.frames);
+        EXPECT_NEAR(end[0], 0.5f, 0.01f) << c.semitones;
+        for (std::size_t k = 1; k < fade; ++k) {
+            ASSERT_LT(end[2 * k], end[2 * k - 2]) << c.semitones << " " << k;
+            ASSERT_LT(end[2 * k - 2] - end[2 * k], 0.5f / fade + 1e-3f) << c.semitones << " " << k;
+        }
+        EXPECT_LT(end[2 * fade - 2], 0.5f / fade + 1e-3f) << c.semitones;
     }
     // Pitch 0 leaves the sample as it is.
     std::vector<float> noise(3000 * 2);
@@ -525,4 +544,80 @@ TEST_F(RecordingToAStalledDisk, ARingThatFillsEndsTheTakeAsFailedAndKeepsAReadab
     const auto sound = audio_test::read_sound(path);
     ASSERT_LE(sound.samples.size(), played.size());
     EXPECT_TRUE(std::equal(sound.samples.begin(), sound.samples.end(), played.begin()));
+}
+
+namespace {
+
+// An engine whose recordings reach the WAV size limit after 1000 frames.
+class SmallLimitEngine : public AudioEngine {
+  protected:
+    std::unique_ptr<audio::WavWriter> make_recording_file() override {
+        return std::make_unique<audio::WavWriter>(1000 * 8);
+    }
+};
+
+// A disk whose third write throws `thrown`.
+template <typename Thrown>
+std::unique_ptr<AudioEngine> throwing_disk(Thrown thrown) {
+    return std::make_unique<audio_test::PacedDiskEngine>([thrown, writes = 0]() mutable {
+        if (++writes == 3)
+            throw thrown;
+    });
+}
+
+}  // namespace
+
+TEST(RecordingEndedOnItsWriterThread, TheFileIsCompleteAndTheEndToldOnceWhateverItsCallbackThrows) {
+    struct Case {
+        const char* what;
+        std::function<std::unique_ptr<AudioEngine>()> make_engine;
+        int error;
+    };
+    const std::vector<Case> cases = {
+        {"the size limit", [] { return std::make_unique<SmallLimitEngine>(); }, EFBIG},
+        {"a runtime_error", [] { return throwing_disk(std::runtime_error("disk")); }, EIO},
+        {"a bad_alloc", [] { return throwing_disk(std::bad_alloc()); }, ENOMEM},
+        {"a system_error",
+         [] { return throwing_disk(std::system_error(ENOSPC, std::generic_category())); }, ENOSPC},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        quarn_test::TempDir dir;
+        const auto path = (dir.path() / "take.wav").string();
+        auto engine = c.make_engine();
+        std::atomic<int> told{0};
+        // What the callback throws stays on the writer thread.
+        engine->set_recording_failed_callback([&told] {
+            ++told;
+            throw std::runtime_error("the interface is gone");
+        });
+        engine->play(constant_buffer(96000, 0.25f), 1.0f, 0);
+        ASSERT_TRUE(engine->begin_recording(path));
+        std::vector<float> played;
+        for (int p = 0; p < 2000 && told == 0; ++p) {
+            std::vector<float> output(kPeriod * 2, 0.0f);
+            engine->process_period(output.data(), kPeriod);
+            played.insert(played.end(), output.begin(), output.end());
+            if (p % 8 == 7)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_TRUE(quarn_test::wait_until([&told] { return told > 0; }, std::chrono::seconds(5)));
+        EXPECT_TRUE(engine->recording_failed());
+        engine->end_recording();
+        EXPECT_EQ(told, 1);
+        const audio::TakeEnd end = engine->last_recording_end();
+        EXPECT_EQ(end.error, c.error);
+        EXPECT_EQ(end.full, c.error == EFBIG);
+        const std::string file = quarn_test::read_file(path);
+        ASSERT_GE(file.size(), 44u);
+        EXPECT_EQ(audio_test::u32_at(file, 40), file.size() - 44);
+        EXPECT_EQ(audio_test::u32_at(file, 4), file.size() - 8);
+        EXPECT_EQ(end.frames, (file.size() - 44) / 8);
+        if (c.error == EFBIG) {
+            EXPECT_EQ(end.frames, 1000u);
+        }
+        const auto sound = audio_test::read_sound(path);
+        ASSERT_LE(sound.samples.size(), played.size());
+        EXPECT_TRUE(std::equal(sound.samples.begin(), sound.samples.end(), played.begin()));
+    }
 }

@@ -51,6 +51,26 @@ class FileSizeLimit {
     bool ok_ = false;
 };
 
+// Period `p` of 256 frames, every sample a number of its own.
+std::vector<float> numbered_period(int p) {
+    std::vector<float> period(256 * 2);
+    for (std::size_t i = 0; i < period.size(); ++i)
+        period[i] = static_cast<float>(p * 1000 + static_cast<int>(i));
+    return period;
+}
+
+// The file at `path` holds the first 1000 frames of `offered`, and both of
+// its sizes count exactly those.
+void expect_first_1000_frames(const std::string& path, const std::vector<float>& offered) {
+    const std::string file = quarn_test::read_file(path);
+    ASSERT_EQ(file.size(), 44u + 1000u * 8u);
+    EXPECT_EQ(u32_at(file, 40), 1000u * 8u);
+    EXPECT_EQ(u32_at(file, 4), 36u + 1000u * 8u);
+    const auto sound = audio_test::read_sound(path);
+    ASSERT_EQ(sound.samples.size(), 2000u);
+    EXPECT_TRUE(std::equal(sound.samples.begin(), sound.samples.end(), offered.begin()));
+}
+
 }  // namespace
 
 TEST(WavWriter, WritesThePlainFloatHeaderAndTheFramesAsGiven) {
@@ -123,6 +143,38 @@ TEST(WavWriter, SizesSaturateInsteadOfWrapping) {
     EXPECT_EQ(beyond.riff, UINT32_MAX);
 }
 
+TEST(WavWriter, AtTheSizeLimitTheTakeEndsOnTheLastWholeFrameWithExactSizes) {
+    // What the program writes to: the most whole frames that both 32-bit
+    // sizes count exactly, 93:12 of 96 kHz stereo float.
+    EXPECT_EQ(WavWriter().most_frames(), 536870907u);
+    EXPECT_EQ(536870907u / 96000 / 60, 93u);
+    const auto largest = audio::wav_sizes(536870907, 2);
+    EXPECT_EQ(largest.data, 536870907u * 8);
+    EXPECT_EQ(largest.riff, largest.data + 36);
+
+    // A limit lowered to reach: room for 1000 frames and 5 bytes more.
+    quarn_test::TempDir dir;
+    const auto path = (dir.path() / "long.wav").string();
+    std::vector<float> everything;
+    std::vector<std::uint64_t> taken;
+    {
+        WavWriter writer(1000 * 8 + 5);
+        ASSERT_TRUE(writer.open(path, EncoderConfig{}));
+        EXPECT_EQ(writer.most_frames(), 1000u);
+        for (int p = 0; p < 5; ++p) {
+            const auto period = numbered_period(p);
+            everything.insert(everything.end(), period.begin(), period.end());
+            taken.push_back(writer.write(period.data(), 256));
+        }
+        EXPECT_TRUE(writer.full());
+        EXPECT_EQ(writer.error(), 0);
+        writer.close();
+        EXPECT_EQ(writer.error(), 0);
+    }
+    EXPECT_EQ(taken, (std::vector<std::uint64_t>{256, 256, 256, 232, 0}));
+    expect_first_1000_frames(path, everything);
+}
+
 TEST(WavWriter, ReportsAFileThatCannotBeCreated) {
     quarn_test::TempDir dir;
     WavWriter writer;
@@ -143,11 +195,9 @@ TEST(WavWriter, AFailedWriteEndsTheTakeWithAHeaderTrueToWhatTheFileHolds) {
         ASSERT_TRUE(full.ok());
         WavWriter writer;
         ASSERT_TRUE(writer.open(path, EncoderConfig{}));
-        std::vector<float> period(256 * 2);
         bool failed = false;
         for (int p = 0; p < 100; ++p) {
-            for (std::size_t i = 0; i < period.size(); ++i)
-                period[i] = static_cast<float>(p * 1000 + static_cast<int>(i));
+            const auto period = numbered_period(p);
             everything.insert(everything.end(), period.begin(), period.end());
             const bool written = writer.write(period.data(), 256) == 256;
             // Once a write has failed, nothing more is written.
@@ -159,13 +209,7 @@ TEST(WavWriter, AFailedWriteEndsTheTakeWithAHeaderTrueToWhatTheFileHolds) {
         writer.close();
         EXPECT_EQ(writer.error(), EFBIG);
     }
-    const std::string file = quarn_test::read_file(path);
-    ASSERT_EQ(file.size(), 44u + 1000u * 8u);
-    EXPECT_EQ(u32_at(file, 40), 1000u * 8u);
-    EXPECT_EQ(u32_at(file, 4), 36u + 1000u * 8u);
-    const auto sound = audio_test::read_sound(path);
-    ASSERT_EQ(sound.samples.size(), 2000u);
-    EXPECT_TRUE(std::equal(sound.samples.begin(), sound.samples.end(), everything.begin()));
+    expect_first_1000_frames(path, everything);
 }
 
 TEST(WavWriter, AHeaderThatDoesNotFitLeavesNoFile) {

@@ -31,6 +31,23 @@ void block_file_size_signal() {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
+// The errno value that stands for the exception being handled.
+int error_of_current_exception() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    } catch (const std::system_error& failure) {
+        const auto& category = failure.code().category();
+        const int value = failure.code().value();
+        const bool errno_value =
+            category == std::generic_category() || category == std::system_category();
+        return errno_value && value > 0 ? value : EIO;
+    } catch (...) {
+        return EIO;
+    }
+}
+
 }  // namespace
 
 ThreadedWavWriter::ThreadedWavWriter(std::unique_ptr<WavWriter> file, std::size_t ring_frames,
@@ -97,8 +114,36 @@ void ThreadedWavWriter::fail(int error) {
     failure_.compare_exchange_strong(none, error, std::memory_order_acq_rel);
 }
 
-void ThreadedWavWriter::run() {
+TakeEnd ThreadedWavWriter::end() const {
+    TakeEnd end;
+    end.error = error();
+    end.full = file_->full();
+    end.place = file_->place();
+    end.frames = file_->frames_written();
+    return end;
+}
+
+void ThreadedWavWriter::run() noexcept {
     block_file_size_signal();
+    // Whatever is thrown here would end the program: it fails the take
+    // instead, whose file is completed as after any failure.
+    try {
+        write_until_closed();
+    } catch (...) {
+        fail(error_of_current_exception());
+    }
+    file_->close();
+    if (!failed() || !on_failure_)
+        return;
+    try {
+        on_failure_();
+    } catch (...) {
+        // Not told at once, then: the controlling thread finds the take
+        // failed the next time it looks.
+    }
+}
+
+void ThreadedWavWriter::write_until_closed() {
     bool closing = false;
     while (!closing && !failed()) {
         {
@@ -110,9 +155,6 @@ void ThreadedWavWriter::run() {
         // so this round writes the last of the frames.
         write_waiting_frames();
     }
-    file_->close();
-    if (failed() && on_failure_)
-        on_failure_();
 }
 
 void ThreadedWavWriter::write_waiting_frames() {
@@ -120,7 +162,7 @@ void ThreadedWavWriter::write_waiting_frames() {
     for (auto waiting = ring_->front(); !waiting.empty() && !failed(); waiting = ring_->front()) {
         const std::size_t frames = std::min(waiting.size() / channels, kFramesPerWrite);
         if (file_->write(waiting.data(), frames) != frames)
-            fail(file_->error() != 0 ? file_->error() : EIO);
+            fail(file_->full() ? EFBIG : file_->error() != 0 ? file_->error() : EIO);
         ring_->pop(frames);
     }
 }

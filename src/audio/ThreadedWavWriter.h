@@ -21,14 +21,28 @@ namespace audio {
 // thread, which lives only while the file is open, moves them to the
 // WavWriter (whose header is brought up to date about once a second of audio).
 //
-// The take fails when a write fails (a full disk, the file-size limit) or
+// The take ends early when a write fails (a full disk, the file-size limit),
 // when the ring fills because the disk has been slower than the audio for as
-// long as the ring lasts. The frames that no longer fit are refused, the
-// writer thread stops writing and completes the file with what reached it,
-// and then calls the failure handler, once.
+// long as the ring lasts, when the WAV format's size limit is reached, when
+// its file is found gone from its path, or when anything is thrown on the
+// writer thread. The frames that no longer fit are refused, the writer
+// thread stops writing and completes the file with what reached it, and then
+// calls the failure handler, once; whatever that throws is caught, and the
+// take is still seen as failed by failed().
 //
 // Threads: open() and close() on one controlling thread (the main thread);
 // push() on one producer thread at a time (the audio thread); failed() on any.
+// How a take ended.
+struct TakeEnd {
+    // Why it ended early, as an errno value: EFBIG at the WAV size limit,
+    // ENOENT when its file was lost, ENOBUFS when the ring filled; 0 when it
+    // went well.
+    int error = 0;
+    bool full = false;  // it reached the WAV size limit and holds all it can
+    FilePlace place = FilePlace::at_path;
+    std::uint64_t frames = 0;  // the frames its file holds
+};
+
 class ThreadedWavWriter {
   public:
     // Called on the writer thread when the take has failed and its file is complete.
@@ -62,9 +76,13 @@ class ThreadedWavWriter {
     // After close(): the errno value of the failure (ENOBUFS: the ring filled),
     // or 0 when the take went well.
     int error() const;
+    // After close(): how the take ended.
+    TakeEnd end() const;
 
   private:
-    void run();
+    // The writer thread. Nothing escapes it.
+    void run() noexcept;
+    void write_until_closed();
     // Writes what the ring holds, until it is empty or the take has failed.
     void write_waiting_frames();
     void fail(int error);

@@ -1,6 +1,7 @@
 #include "audio/WavWriter.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,6 +50,8 @@ WavSizes wav_sizes(std::uint64_t frames, int channels) {
     return sizes;
 }
 
+WavWriter::WavWriter(std::uint64_t most_data_bytes) : most_data_bytes_(most_data_bytes) {}
+
 WavWriter::~WavWriter() {
     close();
 }
@@ -67,10 +70,15 @@ bool WavWriter::open(const std::string& path, const EncoderConfig& config) {
         return false;
     }
     config_ = config;
+    path_ = path;
+    const auto slash = path.rfind('/');
+    folder_ = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     buffer_.resize(kFileBufferBytes);
     buffered_ = 0;
     bytes_in_file_ = 0;
     frames_since_update_ = 0;
+    full_ = false;
+    place_ = FilePlace::at_path;
     if (!write_header()) {
         // Not even the header fits: no recording, and no empty file of ours.
         ::close(fd_);
@@ -86,8 +94,13 @@ std::uint64_t WavWriter::write(const float* frames, std::uint64_t frame_count) {
         return 0;
     static_assert(sizeof(float) == 4 && std::endian::native == std::endian::little,
                   "frames go to the file as they lie in memory");
+    // At the size limit the take ends on the last whole frame that fits.
+    const std::uint64_t taken = std::min(frame_count, most_frames() - frames_written());
+    full_ = taken < frame_count;
+    if (taken == 0)
+        return 0;
     const char* bytes = reinterpret_cast<const char*>(frames);
-    std::uint64_t left = frame_count * sizeof(float) * static_cast<std::uint64_t>(config_.channels);
+    std::uint64_t left = taken * bytes_per_frame();
     while (left > 0) {
         const std::size_t room = buffer_.size() - buffered_;
         const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(room, left));
@@ -98,13 +111,14 @@ std::uint64_t WavWriter::write(const float* frames, std::uint64_t frame_count) {
         if (buffered_ == buffer_.size() && !flush())
             return 0;
     }
-    frames_since_update_ += frame_count;
+    frames_since_update_ += taken;
     if (frames_since_update_ >= config_.sample_rate) {
         update_sizes();
+        check_place();
         if (error_ != 0)
             return 0;
     }
-    return frame_count;
+    return taken;
 }
 
 void WavWriter::close() {
@@ -119,6 +133,7 @@ void WavWriter::close() {
             fail(errno);
     }
     update_sizes();
+    check_place();
     if (::close(fd_) != 0 && error_ == 0)
         error_ = errno;
     fd_ = -1;
@@ -126,6 +141,10 @@ void WavWriter::close() {
 
 std::uint64_t WavWriter::frames_written() const {
     return (bytes_in_file_ + buffered_) / bytes_per_frame();
+}
+
+std::uint64_t WavWriter::most_frames() const {
+    return most_data_bytes_ / bytes_per_frame();
 }
 
 std::uint64_t WavWriter::frames_in_file() const {
@@ -202,6 +221,33 @@ void WavWriter::update_sizes() {
     put_field(kRiffSizeOffset, sizes.riff);
     put_field(kDataSizeOffset, sizes.data);
     frames_since_update_ = 0;
+}
+
+void WavWriter::check_place() {
+    if (place_ != FilePlace::at_path)
+        return;
+    place_ = find_place();
+    if (place_ != FilePlace::at_path)
+        fail(ENOENT);
+}
+
+FilePlace WavWriter::find_place() const {
+    struct stat open_file {};
+    if (::fstat(fd_, &open_file) != 0)
+        return FilePlace::at_path;  // cannot tell
+    struct stat at_path {};
+    const bool found = ::stat(path_.c_str(), &at_path) == 0;
+    if (found && at_path.st_dev == open_file.st_dev && at_path.st_ino == open_file.st_ino)
+        return FilePlace::at_path;
+    if (!found && errno != ENOENT && errno != ENOTDIR)
+        return FilePlace::at_path;  // no right to look: cannot tell
+    struct stat folder {};
+    // A folder deleted while it is the process's working folder still
+    // answers to ".", with no links left.
+    const bool folder_there = ::stat(folder_.c_str(), &folder) == 0 && folder.st_nlink > 0;
+    if (open_file.st_nlink == 0)
+        return folder_there ? FilePlace::removed : FilePlace::folder_removed;
+    return folder_there ? FilePlace::moved : FilePlace::folder_moved;
 }
 
 }  // namespace audio

@@ -76,4 +76,36 @@ report=$("$probe" onsets "$long_raw" | awk -v step=48000 -v period="$long_period
 [ -z "$report" ] || e2e_fail "kicks with $long_period-frame periods: $report"
 e2e_check_sanitizer_logs
 
+# A hit far below its pitch stretches each frame of the kick over some 44,000
+# output frames: it must still end, at most 30 s (the bound of a short
+# sample) after it began, so the device output falls silent within 30 s of
+# the stop. Counted in frames of the output, from the frames it held when the
+# stop had been taken.
+bound_frames=$((30 * 96000))
+deep_raw="$(e2e_base deep)/device.raw"
+e2e_quarn_start deep 120 40 SDL_AUDIODRIVER=disk "SDL_DISKAUDIOFILE=$deep_raw"
+e2e_wait_for deep "type 'help' for help"
+quarn_accept deep "kick #-999999"
+sounding() {
+    local until
+    until=$("$probe" sound "$deep_raw" | sed 's/.*until=//')
+    [ "$until" -gt 96000 ]
+}
+e2e_until 20 "the deep kick does not sound" sounding
+quarn_accept deep "."
+stop_frame=$(($(stat -c %s "$deep_raw") / 8))
+past_the_bound() {
+    [ $(($(stat -c %s "$deep_raw") / 8)) -gt $((stop_frame + bound_frames + 96000)) ]
+}
+e2e_until 60 "the device output did not reach 31 s past the stop" past_the_bound
+e2e_keys deep C-c
+code=$(e2e_wait_exit deep)
+[ "$code" = 0 ] || e2e_fail "Ctrl-C ended Quarn with exit code $code"
+sound_until=$("$probe" sound "$deep_raw" | sed 's/.*until=//')
+# A period or two may pass between the stop and the frames counted then.
+[ "$sound_until" -le $((stop_frame + bound_frames + 9600)) ] ||
+    e2e_fail "the deep kick sounded $(((sound_until - stop_frame) / 96)) ms after the stop"
+echo "the deep kick fell silent $(((sound_until - stop_frame) / 96)) ms after the stop"
+e2e_check_sanitizer_logs
+
 echo "quarn_audio: all checks passed"

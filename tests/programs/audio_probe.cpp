@@ -5,6 +5,8 @@
 //                             prints "riff=R data=D body=B": the two sizes in
 //                             the header and the bytes that follow it
 //   audio_probe onsets FILE   prints the frame of every hit, one per line
+//   audio_probe sound FILE    prints "frames=F until=U": the frames in FILE,
+//                             and the frame after the last one not silent
 //
 // FILE for onsets is a recording (it starts with "RIFF") or the raw output of
 // SDL's disk audio driver: interleaved 32-bit float stereo, no header.
@@ -131,8 +133,16 @@ std::vector<std::size_t> find_onsets(const std::vector<float>& samples) {
     return onsets;
 }
 
+// The frame after the last one holding anything but 0.
+std::size_t sound_until(const std::vector<float>& samples) {
+    std::size_t last = samples.size();
+    while (last > 0 && samples[last - 1] == 0.0f)
+        --last;
+    return (last + kChannels - 1) / kChannels;
+}
+
 int usage() {
-    std::cerr << "usage: audio_probe wav FILE | onsets FILE\n";
+    std::cerr << "usage: audio_probe wav FILE | onsets FILE | sound FILE\n";
     return 2;
 }
 
@@ -147,6 +157,12 @@ int main(int argc, char** argv) {
     if (command == "onsets") {
         for (std::size_t frame : find_onsets(read_samples(argv[2])))
             std::cout << frame << "\n";
+        return 0;
+    }
+    if (command == "sound") {
+        const auto samples = read_samples(argv[2]);
+        std::cout << "frames=" << samples.size() / kChannels << " until=" << sound_until(samples)
+                  << "\n";
         return 0;
     }
     return usage();
