@@ -23,9 +23,9 @@ void call(const std::function<void()>& callback) {
         callback();
 }
 
-// Columns every drawn line is cut to at least, whatever width the field had
-// at its last redraw: wider than any terminal, so that a field that has just
-// grown still gets all it shows.
+// Columns kept on either side of the cursor cell at least, whatever width the
+// field had at its last redraw: more than a terminal is wide, so that a field
+// that has just grown still gets all it shows.
 constexpr int least_reach = 1024;
 
 int columns_of(wchar_t character) {
