@@ -1,18 +1,6 @@
 #include "App.h"
 
-#include <filesystem>
-
-#include "string_utils.h"
-
 const std::size_t max_output_len = 10;
-
-std::string base_folder_for(const std::string& program_path) {
-    if (program_path.find('/') != std::string::npos)
-        return get_extension(program_path).directory;
-    std::error_code error;
-    const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string() : get_extension(program.string()).directory;
-}
 
 bool App::is_plain_name(const std::string& name) {
     // Composition and pack names become file names under the base folder:

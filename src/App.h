@@ -29,11 +29,6 @@
 // Lines the output area keeps.
 extern const std::size_t max_output_len;
 
-// The base folder of a program started as `program_path`: its folder part
-// ("./quarn" gives ".", "/quarn" gives ""); for a bare name, found on the
-// search path, the folder of the running program itself.
-std::string base_folder_for(const std::string& program_path);
-
 class CommandField;
 namespace tui {
 class ScreenInteractive;

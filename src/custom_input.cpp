@@ -1,7 +1,10 @@
 #include "custom_input.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <utility>
+
+#include "tui/screen/unicode.h"
 
 using namespace tui;
 
@@ -18,6 +21,34 @@ void clamp_cursor(int& cursor, int length) {
 void call(const std::function<void()>& callback) {
     if (callback)
         callback();
+}
+
+// Columns kept on either side of the cursor cell at least, whatever width the
+// field had at its last redraw: more than a terminal is wide, so that a field
+// that has just grown still gets all it shows.
+constexpr int least_reach = 1024;
+
+int columns_of(wchar_t character) {
+    return std::max(0, codepoint_width(static_cast<char32_t>(character)));
+}
+
+// The part of the text that a frame `reach` columns wide can show around the
+// cursor: at least `reach` columns on either side of the cursor cell, or up to
+// the text's end. Centred on the cursor cell, the frame then shows the same as
+// for the whole text, while a long paste costs no more than a short line.
+struct Window {
+    int first;
+    int last;  // one past
+};
+
+Window window_around(const std::wstring& text, int cursor, int reach) {
+    Window window{cursor, cursor};
+    for (int columns = 0; window.first > 0 && columns < reach;)
+        columns += columns_of(text[--window.first]);
+    const int length = length_of(text);
+    for (int columns = 0; window.last < length && columns <= reach;)
+        columns += columns_of(text[window.last++]);
+    return window;
 }
 
 // The text cut around the cursor cell, which `cell_style` marks. Put in a frame,
@@ -47,9 +78,20 @@ int& custom_WideInputBase::cursor_position() {
 }
 
 Element custom_WideInputBase::Render() {
-    std::wstring shown = *option->password ? std::wstring(content->size(), L'\u2022') : *content;
     int& cursor = cursor_position();
-    clamp_cursor(cursor, length_of(shown));
+    const int length = length_of(*content);
+    clamp_cursor(cursor, length);
+    // Only the part around the cursor is drawn: `shown` is that part, and
+    // `at` the cursor's place in it.
+    const int reach = std::max(least_reach, box.x_max - box.x_min + 1) + 2;
+    const bool password = *option->password;
+    const Window window =
+        password ? Window{std::max(0, cursor - reach), std::min(length, cursor + reach + 1)}
+                 : window_around(*content, cursor, reach);
+    const auto shown_length = static_cast<std::size_t>(window.last - window.first);
+    const std::wstring shown = password ? std::wstring(shown_length, L'\u2022')
+                                        : content->substr(window.first, shown_length);
+    const int at = cursor - window.first;
 
     Decorator main_decorator = flex | size(HEIGHT, EQUAL, 1);
     bool focused = Focused();
@@ -70,14 +112,14 @@ Element custom_WideInputBase::Render() {
     if (!focused) {
         // The same view as when focused, so that a press lands on the
         // character under the pointer.
-        Element row = around_cursor(shown, cursor, Decorator(tui::select)) | frame | main_decorator;
+        Element row = around_cursor(shown, at, Decorator(tui::select)) | frame | main_decorator;
         row = row | (hovered ? Decorator(inverted) : bgcolor(Color::GrayLight));
         return row | reflect(box);
     }
 
     Decorator cursor_cell = blink ? Decorator(underlined) : Decorator(nothing);
     cursor_cell = cursor_cell | reflect(cursor_box) | focus;
-    return around_cursor(shown, cursor, cursor_cell) | inverted | frame | bold | main_decorator |
+    return around_cursor(shown, at, cursor_cell) | inverted | frame | bold | main_decorator |
            reflect(box);
 }
 

@@ -5,13 +5,25 @@
 
 #include "App.h"
 #include "audio/PlaybackDevice.h"
+#include "program_folder.h"
 #include "tui/component/terminal_session.h"
 
 int main(int argc, char** argv) {
+    // A write to a closed pipe (a take or the sound going to a FIFO whose
+    // reader left) fails with EPIPE, which the writer reports; the signal must
+    // not end the program. Set before the ending signals are caught, which
+    // then leave it alone.
+    std::signal(SIGPIPE, SIG_IGN);
     std::cout << "hi!" << std::endl;
     // Refused before the screen opens, so that the line stays on the terminal.
     if (const auto period = audio::period_from_environment(); !period.refusal.empty()) {
         std::cout << period.refusal << std::endl;
+        return 1;
+    }
+    // Drawing on a file or on a terminal that cannot place the cursor would
+    // run blind: refused before anything starts.
+    if (const std::string refusal = tui::TerminalRefusal(); !refusal.empty()) {
+        std::cerr << "error: " << refusal << std::endl;
         return 1;
     }
     // The base folder is where the program lies, as it was invoked.

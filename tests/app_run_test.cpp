@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app_harness.h"
+#include "program_folder.h"
 
 using namespace quarn_test;
 
@@ -19,6 +22,40 @@ TEST(AppRun, TheBaseFolderIsTheProgramsFolderAlsoForABareName) {
     };
     for (const auto& [program, folder] : cases)
         EXPECT_EQ(base_folder_for(program), folder) << program;
+}
+
+TEST(AppRun, ABareNameTakesTheFolderWhereTheSearchPathFindsIt) {
+    namespace fs = std::filesystem;
+    const std::string own_folder = binary_dir().string();
+    TempDir dir;
+    // bin/quarn is a link to this program, as a user links the built one;
+    // plain/quarn cannot be run and other/quarn is another program: the
+    // shell passes both by, or would have run the other.
+    for (const char* folder : {"bin", "plain", "other"})
+        fs::create_directories(dir.path() / folder);
+    fs::create_symlink(fs::read_symlink("/proc/self/exe"), dir.path() / "bin/quarn");
+    write_file(dir.path() / "plain/quarn", "not a program");
+    fs::create_symlink("/bin/sh", dir.path() / "other/quarn");
+
+    const char* saved = std::getenv("PATH");
+    const std::optional<std::string> saved_path =
+        saved ? std::optional<std::string>(saved) : std::nullopt;
+    const std::string bin = dir.str() + "/bin", plain = dir.str() + "/plain",
+                      other = dir.str() + "/other";
+    const std::pair<std::string, std::string> cases[] = {
+        {plain + ":" + bin, bin},         // the link's folder, as by its path
+        {other + ":" + bin, own_folder},  // the shell would have run the other
+        {plain + ":/nonexistent", own_folder},
+    };
+    for (const auto& [search_path, folder] : cases) {
+        ::setenv("PATH", search_path.c_str(), 1);
+        EXPECT_EQ(base_folder_for("quarn"), folder) << search_path;
+        EXPECT_EQ(base_folder_for(bin + "/quarn"), bin);
+    }
+    if (saved_path)
+        ::setenv("PATH", saved_path->c_str(), 1);
+    else
+        ::unsetenv("PATH");
 }
 
 TEST(AppRun, ALoopThatThrowsLeavesTheAudioThreadNothingOfIt) {

@@ -262,3 +262,38 @@ TEST(CustomInput, PasswordShowsBullets) {
     field.Unfocus();
     EXPECT_EQ(field.Draw(8).ToString(), "••••••  ");
 }
+
+TEST(CustomInput, ALongPasteIsBuiltOnlyAroundTheCursor) {
+    InputFixture field;
+    const int length = 200000;
+    for (int i = 0; i < length; ++i)
+        field.content += static_cast<wchar_t>(L'0' + i % 10);
+    struct View {
+        int cursor;
+        const char* shown;
+    };
+    // The same views as for a short line: the cursor cell centred, the ends
+    // not scrolled past.
+    const View views[] = {
+        {0, "0123456789"},
+        {100000, "6789012345"},
+        {length - 5, "0123456789"},
+        {length, "123456789 "},
+    };
+    for (const View& view : views) {
+        field.base->cursor_position() = view.cursor;
+        EXPECT_EQ(field.Draw().ToString(), view.shown) << view.cursor;
+        Element element = field.input->Render();
+        element->ComputeRequirement();
+        EXPECT_LT(element->requirement().min_x, length / 10) << view.cursor;
+    }
+    // A press lands on the character under the pointer there too.
+    field.base->cursor_position() = 100000;
+    field.Draw();
+    EXPECT_TRUE(field.input->OnEvent(press(2, 0)));
+    EXPECT_EQ(field.base->cursor_position(), 99998);
+
+    field.option.password = true;
+    field.input->OnEvent(Event::End);
+    EXPECT_EQ(field.Draw().ToString(), "••••••••• ");
+}

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <functional>
 #include <limits>
+#include <stdexcept>
 #include <string>
 
 #include "tui/component/component.h"
@@ -109,8 +110,9 @@ int wake_pipe() {
 }  // namespace
 
 TEST(TuiTerminalSession, EndingSignalsAskTheLoopToEndAndFatalOnesRestoreTheTerminal) {
-    // Ctrl-C, Ctrl-\, SIGTERM and SIGHUP: the program lives on to end in order.
-    for (int signal_number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
+    // Ctrl-C, Ctrl-\, SIGTERM, SIGHUP and the signals a user sends by hand:
+    // the program lives on to end in order (and closes a take it records).
+    for (int signal_number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, SIGALRM}) {
         const Ending ending = run_on_terminal([signal_number] {
             TerminalSession session(wake_pipe());
             raise(signal_number);
@@ -127,7 +129,7 @@ TEST(TuiTerminalSession, EndingSignalsAskTheLoopToEndAndFatalOnesRestoreTheTermi
         std::function<void()> cause;
     };
     const Fatal fatal[] = {
-        {SIGUSR1, [] { raise(SIGUSR1); }},
+        {SIGVTALRM, [] { raise(SIGVTALRM); }},
         {SIGABRT, [] { std::abort(); }},
         {SIGSEGV, [] { overflow_stack(0, std::numeric_limits<long>::max()); }},
     };
@@ -179,4 +181,41 @@ TEST(TuiTerminalSession, TheLoopEndsWhenItsInputEndsOrTheTerminalGoes) {
         ASSERT_TRUE(WIFEXITED(ending.status)) << static_cast<int>(input);
         EXPECT_EQ(WEXITSTATUS(ending.status), 0);
     }
+}
+
+TEST(TuiTerminalSession, ATerminalItCannotDrawOnIsRefusedUntouched) {
+    struct Refused {
+        const char* term;
+        bool output_to_file;
+        const char* reason;
+    };
+    const Refused refused[] = {
+        {"dumb", false, "TERM=dumb cannot move the cursor"},
+        {"nosuchterm", false, "unknown terminal type TERM=nosuchterm"},
+        {"xterm-256color", true, "standard output is not a terminal"},
+    };
+    for (const Refused& r : refused) {
+        const Ending ending = run_on_terminal([&r] {
+            setenv("TERM", r.term, 1);
+            if (r.output_to_file)
+                dup2(open("/dev/null", O_WRONLY), STDOUT_FILENO);
+            const std::string refusal = TerminalRefusal();
+            try {
+                TerminalSession session(wake_pipe());
+            } catch (const std::runtime_error& error) {
+                return refusal == error.what() &&
+                               refusal == std::string("cannot use this terminal: ") + r.reason
+                           ? 0
+                           : 3;
+            }
+            return 2;
+        });
+        ASSERT_TRUE(WIFEXITED(ending.status)) << r.reason;
+        EXPECT_EQ(WEXITSTATUS(ending.status), 0) << r.reason;
+        EXPECT_EQ(ending.output, "") << r.reason;
+        EXPECT_TRUE(cooked(ending.modes)) << r.reason;
+    }
+    const Ending usable = run_on_terminal([] { return TerminalRefusal().empty() ? 0 : 2; });
+    ASSERT_TRUE(WIFEXITED(usable.status));
+    EXPECT_EQ(WEXITSTATUS(usable.status), 0);
 }

@@ -19,6 +19,7 @@
 #   e2e_copy_packs DIR          copy the shipped packs into DIR
 #   e2e_base NAME               NAME's base folder
 #   e2e_check_sanitizer_logs    fail if a sanitizer wrote a report
+#   quarn_expect_closed_recording FILE  fail unless FILE is a completed take
 # Sanitizer reports go to files: the program silences standard error while
 # its screen is up.
 #
@@ -171,6 +172,16 @@ e2e_check_sanitizer_logs() {
         [ -e "$report" ] && e2e_fail "a sanitizer reported a fault"
     done
     return 0
+}
+
+# A closed recording: a valid header whose sizes describe all that follows it.
+quarn_expect_closed_recording() {
+    local sizes riff data body
+    sizes=$("$QUARN_BUILD_DIR/audio_probe" wav "$1") || e2e_fail "$1 has a broken header"
+    read -r riff data body <<<"$(sed 's/[a-z]*=//g' <<<"$sizes")"
+    [ "$data" = "$body" ] && [ "$riff" = $((data + 36)) ] ||
+        e2e_fail "$1: header sizes ($sizes) do not describe the data"
+    [ "$data" -gt 0 ] && [ $((data % 8)) = 0 ] || e2e_fail "$1 holds no whole frames ($sizes)"
 }
 
 # --- Quarn's middle column, found by its "Command:" line ---

@@ -45,16 +45,6 @@ recording_count_is() {
     [ "$(recordings | wc -l)" = "$1" ]
 }
 
-# A closed recording: a valid header whose sizes describe all that follows it.
-expect_closed_recording() {
-    local sizes riff data body
-    sizes=$("$probe" wav "$1") || e2e_fail "$1 has a broken header"
-    read -r riff data body <<<"$(sed 's/[a-z]*=//g' <<<"$sizes")"
-    [ "$data" = "$body" ] && [ "$riff" = $((data + 36)) ] ||
-        e2e_fail "$1: header sizes ($sizes) do not describe the data"
-    [ "$data" -gt 0 ] && [ $((data % 8)) = 0 ] || e2e_fail "$1 holds no whole frames ($sizes)"
-}
-
 size_of() {
     stat -c %s "$1"
 }
@@ -163,7 +153,7 @@ expect_reply "$(basename "$first")"
 output_line_is 8 "saved as $(dirname "$first")/" ||
     e2e_fail "the line above the file name is \"$(quarn_output_line f 8)\""
 e2e_wait_for f "[ ] Record"
-expect_closed_recording "$first"
+quarn_expect_closed_recording "$first"
 size=$(size_of "$first")
 sleep 0.5
 [ "$(size_of "$first")" = "$size" ] || e2e_fail "a stopped recording still grows"
@@ -176,7 +166,7 @@ e2e_until 5 "ticking \"Record\" started no second recording" recording_count_is 
 second=$(recordings | grep -vxF "$first")
 e2e_keys f Space
 e2e_wait_for f "[ ] Record"
-expect_closed_recording "$second"
+quarn_expect_closed_recording "$second"
 e2e_keys f BTab BTab
 quarn_accept f ">"
 e2e_wait_for f "[X] Play"
@@ -189,7 +179,7 @@ quarn_accept f "record start"
 quarn_accept f "record stop"
 e2e_until 5 "two quick takes did not leave two more files: $(recordings)" recording_count_is 4
 for take in $(recordings | grep -vxF "$earlier"); do
-    expect_closed_recording "$take"
+    quarn_expect_closed_recording "$take"
 done
 
 # --- the file-size limit: a take that reaches it is told at once, a save is refused ---
@@ -207,7 +197,7 @@ e2e_poll 2 e2e_screen_has f "recording failed:" ||
 e2e_wait_for f "large; it keeps what was recorded before"
 e2e_wait_for f "[ ] Record"
 kill -0 "$pid" 2>/dev/null || e2e_fail "Quarn ended at the file-size limit"
-expect_closed_recording "$limited"
+quarn_expect_closed_recording "$limited"
 cp "$base/song.json" "$base/song.before"
 prlimit --pid "$pid" --fsize=64:
 quarn_accept f "save song"
@@ -249,7 +239,7 @@ e2e_keys f C-c
 code=$(e2e_wait_exit f)
 [ "$code" = 0 ] || e2e_fail "Ctrl-C ended Quarn with exit code $code"
 e2e_check_restored f
-expect_closed_recording "$last"
+quarn_expect_closed_recording "$last"
 
 # --- started by bare name from the search path: the packs and files beside it ---
 e2e_start p 140 44 "cd / && PATH='$base':\$PATH quarn" SDL_AUDIODRIVER=dummy

@@ -1,9 +1,10 @@
 # Quarn's screen in a real terminal: the opening lines, commands with their
 # echoes and replies, errors under the field, the pattern grid with its lit
 # step, mute, the detailed view, the focus ring of Tab and Shift-Tab, the
-# command history, Ctrl-C and Ctrl-\ giving the terminal back, xterm's key
-# sequences handled as keys, a line longer than the field, and an 80x24
-# terminal with more instruments than rows.
+# command history, Ctrl-C, Ctrl-\ and SIGUSR1 (during a take) giving the
+# terminal back, terminals it cannot draw on refused, xterm's key sequences
+# handled as keys, a line longer than the field, and an 80x24 terminal with
+# more instruments than rows.
 source "$(dirname "$0")/lib.sh"
 
 cells="$QUARN_BUILD_DIR/screen_cells"
@@ -246,6 +247,39 @@ code=$(e2e_wait_exit q)
 [ "$code" = 0 ] || e2e_fail "Ctrl-C ended Quarn with exit code $code"
 e2e_check_restored q
 e2e_wait_for q "hi!"
+
+# --- kill -USR1 during a take ends the program in order, as SIGTERM does: the
+# take is completed, its header exact (not the one refreshed a second ago) ---
+e2e_quarn_start u 140 44
+e2e_wait_for u "type 'help' for help"
+quarn_accept u "kick #"
+quarn_accept u "record start"
+take=$(e2e_base u)/recording_
+has_take_longer_than_a_second() {
+    local file
+    file=$(ls "$take"*.wav 2>/dev/null | head -n 1)
+    [ -n "$file" ] && [ "$(stat -c %s "$file")" -gt $((96000 * 8 * 3 / 2)) ]
+}
+e2e_until 10 "the take did not grow past 1.5 s" has_take_longer_than_a_second
+kill -USR1 "$(e2e_program_pid u)"
+code=$(e2e_wait_exit u)
+[ "$code" = 0 ] || e2e_fail "SIGUSR1 ended Quarn with exit code $code"
+e2e_check_restored u
+quarn_expect_closed_recording "$(ls "$take"*.wav)"
+
+# --- a terminal it cannot draw on is refused at start: told on standard
+# error, with a failing status, and nothing drawn ---
+e2e_quarn_start dumb 80 24 TERM=dumb
+code=$(e2e_wait_exit dumb)
+[ "$code" = 1 ] || e2e_fail "TERM=dumb ended Quarn with exit code $code, not 1"
+e2e_wait_for dumb "error: cannot use this terminal: TERM=dumb cannot move the cursor"
+refused=$(e2e_base dumb)
+e2e_start file 80 24 "'$refused/quarn' >'$refused/out' 2>'$refused/err'" SDL_AUDIODRIVER=dummy
+code=$(e2e_wait_exit file)
+[ "$code" = 1 ] || e2e_fail "output to a file ended Quarn with exit code $code, not 1"
+[ "$(cat "$refused/err")" = "error: cannot use this terminal: standard output is not a terminal" ] ||
+    e2e_fail "output to a file was refused with \"$(cat "$refused/err")\""
+[ "$(cat "$refused/out")" = "hi!" ] || e2e_fail "the file holds more than \"hi!\": $(head -c 200 "$refused/out")"
 
 # --- xterm's key sequences are keys, never text; Ctrl-\ ends it in order too ---
 e2e_quarn_start x 140 44 TERM=xterm-256color

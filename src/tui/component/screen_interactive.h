@@ -24,7 +24,9 @@ class ScreenInteractive : public MouseCapturer {
 
     // Takes the terminal, then handles input and posted events and redraws
     // after each batch, until an ending signal (Ctrl-C, Ctrl-\, SIGTERM,
-    // SIGHUP) arrives or the input ends (end of file, the terminal gone). The
+    // SIGHUP, SIGUSR1, SIGUSR2, SIGALRM) arrives or the input ends (end of
+    // file, the terminal gone). A terminal it cannot draw on (see
+    // TerminalRefusal) throws std::runtime_error before anything is drawn. The
     // terminal is given back on every way out, exceptions from the components
     // included. Main thread.
     void Loop(Component component);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -25,8 +26,10 @@ constexpr int fatal_signals[] = {SIGSEGV, SIGABRT, SIGBUS,  SIGFPE, SIGILL,
                                  SIGTRAP, SIGSYS,  SIGXCPU, SIGXFSZ};
 // Signals whose default also ends the program; taken over only while nobody
 // else (a library, or the parent that made them ignored) has claimed them.
-constexpr int unclaimed_signals[] = {SIGALRM, SIGUSR1, SIGUSR2, SIGPIPE,  SIGVTALRM,
-                                     SIGPROF, SIGIO,   SIGPWR,  SIGSTKFLT};
+// Those a user sends by hand (kill -USR1, an alarm) end the loop in order, as
+// SIGTERM does; the others are handled as crashes.
+constexpr int unclaimed_ending_signals[] = {SIGALRM, SIGUSR1, SIGUSR2};
+constexpr int unclaimed_fatal_signals[] = {SIGPIPE, SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSTKFLT};
 
 // Shared with the signal handlers, which may only touch plain flags and fds.
 volatile sig_atomic_t quit_flag = 0;
@@ -97,12 +100,12 @@ void take(int signal_number, void (*handler)(int)) {
     taken[signal_number] = true;
 }
 
-void take_if_unclaimed(int signal_number) {
+void take_if_unclaimed(int signal_number, void (*handler)(int)) {
     struct sigaction current;
     if (sigaction(signal_number, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) ||
         current.sa_handler != SIG_DFL)
         return;
-    take(signal_number, on_fatal_signal);
+    take(signal_number, handler);
 }
 
 void install_signal_stack() {
@@ -163,6 +166,29 @@ void prepare_restore_bytes(bool mouse) {
 
 }  // namespace
 
+std::string TerminalRefusal() {
+    const std::string cannot = "cannot use this terminal: ";
+    if (!isatty(STDOUT_FILENO))
+        return cannot + "standard output is not a terminal";
+    // Asked on its own, before any screen: ncurses keeps hold of memory when
+    // newterm fails.
+    int terminal_status = 0;
+    if (setupterm(nullptr, STDOUT_FILENO, &terminal_status) != OK) {
+        const char* name = std::getenv("TERM");
+        return cannot + (name != nullptr && *name != '\0'
+                             ? "unknown terminal type TERM=" + std::string(name)
+                             : std::string("TERM is not set"));
+    }
+    // A terminal that cannot place the cursor (TERM=dumb) would get the
+    // screen as a stream of lines, and what is typed echoed on it.
+    const bool places_cursor = !terminfo_string("cup").empty();
+    const std::string name = termname() != nullptr ? termname() : "";
+    del_curterm(cur_term);  // newterm reads the entry again for its screen
+    if (!places_cursor)
+        return cannot + "TERM=" + name + " cannot move the cursor";
+    return "";
+}
+
 SignalScope::SignalScope() {
     if (scope_depth++ > 0)
         return;
@@ -173,10 +199,12 @@ SignalScope::SignalScope() {
         take(s, on_ending_signal);
     for (int s : fatal_signals)
         take(s, on_fatal_signal);
-    for (int s : unclaimed_signals)
-        take_if_unclaimed(s);
+    for (int s : unclaimed_ending_signals)
+        take_if_unclaimed(s, on_ending_signal);
+    for (int s : unclaimed_fatal_signals)
+        take_if_unclaimed(s, on_fatal_signal);
     for (int s = SIGRTMIN; s <= SIGRTMAX; ++s)
-        take_if_unclaimed(s);
+        take_if_unclaimed(s, on_fatal_signal);
 }
 
 SignalScope::~SignalScope() {
@@ -206,15 +234,11 @@ TerminalSession::TerminalSession(int fd) {
     install(SIGWINCH, on_resize_signal, &old_resize_action_);
 
     use_utf8_ctype();
-    // Asked first on its own: ncurses keeps hold of memory when newterm fails.
-    int terminal_status = 0;
-    const bool known = setupterm(nullptr, STDOUT_FILENO, &terminal_status) == OK;
-    if (known)
-        del_curterm(cur_term);  // newterm reads the entry again for its screen
-    SCREEN* screen = known ? newterm(nullptr, stdout, stdin) : nullptr;
+    const std::string refusal = TerminalRefusal();
+    SCREEN* screen = refusal.empty() ? newterm(nullptr, stdout, stdin) : nullptr;
     if (screen == nullptr) {
         release();
-        throw std::runtime_error("cannot use this terminal");
+        throw std::runtime_error(refusal.empty() ? "cannot use this terminal" : refusal);
     }
     screen_ = screen;
     set_term(screen);

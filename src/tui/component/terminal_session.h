@@ -7,9 +7,16 @@
 
 namespace tui {
 
+// Why the terminal on standard output cannot take a full-screen program, or
+// "" when it can: output that is no terminal, a TERM unknown to terminfo, or
+// a terminal that cannot move the cursor (TERM=dumb). Changes nothing. Main
+// thread, while no TerminalSession is open.
+std::string TerminalRefusal();
+
 // Catches, for its lifetime, every signal that would end the program. Ctrl-C,
 // Ctrl-\, SIGTERM and SIGHUP only ask the loop to end (and wake it through
-// the open TerminalSession); any other signal whose default ends the program
+// the open TerminalSession), and so do SIGUSR1, SIGUSR2 and SIGALRM unless
+// someone else has claimed them; any other signal whose default ends the program
 // (a crash, even a stack overflow, which the handlers survive on a stack of
 // their own) gives the terminal back and then takes its default course.
 // Scopes nest: only the outermost installs the handlers and puts the old ones
