@@ -168,10 +168,14 @@ class App : public ParseListener {
     // past it are named in the output area. Sets their memory aside.
     std::vector<std::string> files_within_limit(const std::vector<std::string>& paths,
                                                 SampleReservation& reservation);
-    // Decodes one file whose memory, with that of the loaded samples except
-    // the one it replaces, stays within the limit; null when it does not
-    // decode or is past the limit (`refused`, and named in the output area).
-    std::shared_ptr<AudioBuffer> decode_within_limit(const std::string& path,
+    // Decodes one file of the pack `generation` whose memory, with that of
+    // the loaded samples but the one it replaces, stays within the limit;
+    // null when it does not decode, when another pack is active, or when it
+    // is past the limit (`refused`, and named in the output area). A sample
+    // it replaces that would not fit beside it while it decodes lets go of
+    // its memory first: still listed, it is silent until the file is stored.
+    std::shared_ptr<AudioBuffer> decode_within_limit(std::uint64_t generation,
+                                                     const std::string& path,
                                                      SampleReservation& reservation, bool& refused);
     // samples_mutex held. The loaded samples' memory but that of `left_out`,
     // and the memory set aside.

@@ -29,7 +29,7 @@ void App::on_sample_file_changed(std::uint64_t generation, const std::string& fo
         return;
     SampleReservation reservation(*this);
     bool refused = false;
-    auto buffer = decode_within_limit(path, reservation, refused);
+    auto buffer = decode_within_limit(generation, path, reservation, refused);
     if (buffer || refused) {
         store_file_result(generation, path, std::move(buffer));
         return;
@@ -60,7 +60,7 @@ void App::retry_file(std::uint64_t generation, const std::string& path, std::uin
     bool refused = false;
     std::shared_ptr<AudioBuffer> buffer;
     if (is_current(generation))
-        buffer = decode_within_limit(path, reservation, refused);
+        buffer = decode_within_limit(generation, path, reservation, refused);
     std::lock_guard<std::mutex> commit(file_commit_mutex);
     const auto found = retry_tickets.find(path);
     if (found == retry_tickets.end() || found->second != ticket)
@@ -91,7 +91,7 @@ void App::on_sample_file_moved(std::uint64_t generation, const std::string& fold
     std::shared_ptr<AudioBuffer> buffer;
     bool refused = false;
     if (UserLib::accept_file(get_extension(new_path)))
-        buffer = decode_within_limit(new_path, reservation, refused);
+        buffer = decode_within_limit(generation, new_path, reservation, refused);
 
     if (!old_pattern) {
         store_file_result(generation, new_path, std::move(buffer));
@@ -145,7 +145,7 @@ void App::on_sample_files_missed(std::uint64_t generation, const std::string& fo
     for (const auto& path : paths) {
         SampleReservation reservation(*this);
         bool refused = false;
-        auto buffer = decode_within_limit(path, reservation, refused);
+        auto buffer = decode_within_limit(generation, path, reservation, refused);
         if (buffer || refused)
             store_file_result(generation, path, std::move(buffer));
     }

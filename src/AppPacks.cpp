@@ -166,7 +166,9 @@ void App::update_sample_of(std::uint64_t generation, const std::string& path,
         return;
     }
     if (found == sample_buffers.end()) {
-        sample_names.push_back(name);
+        // A sample that let go of its memory for its replacement is still listed.
+        if (std::find(sample_names.begin(), sample_names.end(), name) == sample_names.end())
+            sample_names.push_back(name);
         sample_buffers.emplace(name, std::move(buffer));
         return;
     }
@@ -291,7 +293,8 @@ std::vector<std::string> App::files_within_limit(const std::vector<std::string>&
     return picked;
 }
 
-std::shared_ptr<AudioBuffer> App::decode_within_limit(const std::string& path,
+std::shared_ptr<AudioBuffer> App::decode_within_limit(std::uint64_t generation,
+                                                      const std::string& path,
                                                       SampleReservation& reservation,
                                                       bool& refused) {
     refused = false;
@@ -299,12 +302,22 @@ std::shared_ptr<AudioBuffer> App::decode_within_limit(const std::string& path,
     if (!frames)
         return nullptr;
     const std::uint64_t bytes = decoded_bytes(*frames);
+    const std::string name = get_extension(path).name;
     std::uint64_t limit;
+    std::shared_ptr<AudioBuffer> replaced;
     {
         std::lock_guard<std::mutex> lock(samples_mutex);
+        if (generation != pack_generation)
+            return nullptr;
         limit = sample_memory_limit;
-        // The sample the file replaces gives its memory back.
-        refused = !fits(sample_bytes_held(get_extension(path).name), bytes, limit);
+        const std::uint64_t others = sample_bytes_held(name);
+        refused = !fits(others, bytes, limit);
+        const auto found = sample_buffers.find(name);
+        if (!refused && found != sample_buffers.end() &&
+            !fits(others + decoded_bytes(found->second->frame_count), bytes, limit)) {
+            replaced = std::move(found->second);
+            sample_buffers.erase(found);
+        }
         if (!refused)
             reservation.add(bytes);
     }
@@ -312,5 +325,6 @@ std::shared_ptr<AudioBuffer> App::decode_within_limit(const std::string& path,
         refuse_for_memory({file_name_of(path)}, limit);
         return nullptr;
     }
+    replaced.reset();  // freed here, before its replacement is decoded
     return audio_engine->load_sample(path);
 }
