@@ -51,21 +51,30 @@ void App::schedule_retry(std::uint64_t generation, const std::string& path) {
     const std::uint64_t ticket = ++last_retry_ticket;
     retry_tickets[path] = ticket;
     retry_timer->call_at(
-        CallTimer::Clock::now() + std::chrono::milliseconds(250),
+        path, CallTimer::Clock::now() + std::chrono::milliseconds(250),
         [this, generation, path, ticket] { retry_file(generation, path, ticket); });
 }
 
 void App::retry_file(std::uint64_t generation, const std::string& path, std::uint64_t ticket) {
+    // A later event for the file decides instead, before or while this decodes.
+    auto still_waiting = [&] {
+        const auto found = retry_tickets.find(path);
+        return found != retry_tickets.end() && found->second == ticket;
+    };
+    {
+        std::lock_guard<std::mutex> commit(file_commit_mutex);
+        if (!still_waiting())
+            return;
+    }
     SampleReservation reservation(*this);
     bool refused = false;
     std::shared_ptr<AudioBuffer> buffer;
     if (is_current(generation))
         buffer = decode_within_limit(generation, path, reservation, refused);
     std::lock_guard<std::mutex> commit(file_commit_mutex);
-    const auto found = retry_tickets.find(path);
-    if (found == retry_tickets.end() || found->second != ticket)
-        return;  // a later event for the file decided meanwhile
-    retry_tickets.erase(found);
+    if (!still_waiting())
+        return;
+    retry_tickets.erase(path);
     // A second failure removes the sample of that name.
     update_sample_of(generation, path, std::move(buffer));
 }

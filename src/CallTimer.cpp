@@ -9,10 +9,16 @@ CallTimer::~CallTimer() {
     thread.join();
 }
 
-void CallTimer::call_at(Clock::time_point when, std::function<void()> call) {
+void CallTimer::call_at(const std::string& key, Clock::time_point when,
+                        std::function<void()> call) {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        calls.emplace(when, std::move(call));
+        const auto found = by_key.find(key);
+        if (found != by_key.end()) {
+            calls.erase(found->second);
+            by_key.erase(found);
+        }
+        by_key.emplace(key, calls.emplace(when, Call{key, std::move(call)}));
     }
     wakeup.notify_one();
 }
@@ -31,16 +37,19 @@ void CallTimer::run(const std::stop_token& stop) {
         }
         const auto first = calls.begin()->first;
         if (Clock::now() < first) {
-            // Wakes early for a call added before the first one.
-            wakeup.wait_until(lock, stop, first,
-                              [this, first] { return calls.begin()->first < first; });
+            // Wakes early for a call added before the first one, or when the
+            // first one was replaced.
+            wakeup.wait_until(lock, stop, first, [this, first] {
+                return calls.empty() || calls.begin()->first != first;
+            });
             continue;
         }
         auto call = std::move(calls.begin()->second);
+        by_key.erase(call.key);
         calls.erase(calls.begin());
         lock.unlock();
         try {
-            call();
+            call.run();
         } catch (...) {
             // A failed call is dropped; the later ones still run.
         }
