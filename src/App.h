@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "AudioEngine.h"
+#include "CallTimer.h"
 #include "Help.h"
 #include "InputParser.h"
 #include "Sequencer.h"
@@ -87,6 +88,16 @@ class App : public ParseListener {
     // each step on the audio thread. run() gives the screen's redraw.
     void connect_sequencer(std::function<void(int step)> on_step);
 
+    // The memory the loaded samples may take in all, however they came (a
+    // pack switch or files added while running): files past it are refused
+    // by name, judged by their declared lengths before they are decoded. At
+    // most 2 GiB, and a quarter of the memory on a machine with less than
+    // 8 GiB. Any thread; applies to the files loaded after it.
+    static std::uint64_t machine_sample_memory_limit();
+    void limit_sample_memory(std::uint64_t bytes);
+    // Any thread. Files that did not decode, waiting for their second try.
+    std::size_t waiting_retries() const { return retry_timer->waiting(); }
+
     // Main thread. Ends a recording that failed while it ran (a full disk, the
     // file-size limit, a disk too slow) and says so in the output area at
     // once, clearing the "Record" box; does nothing otherwise. The interface
@@ -138,6 +149,49 @@ class App : public ParseListener {
     void install_pack_samples(const std::vector<std::string>& paths,
                               std::vector<std::shared_ptr<AudioBuffer>> buffers);
 
+    // Memory set aside for decodes in flight, counted with the loaded
+    // samples until it is given back, when it goes.
+    class SampleReservation {
+      public:
+        explicit SampleReservation(App& app) : app(app) {}
+        ~SampleReservation();
+        SampleReservation(const SampleReservation&) = delete;
+        SampleReservation& operator=(const SampleReservation&) = delete;
+        // samples_mutex held.
+        void add(std::uint64_t more);
+
+      private:
+        App& app;
+        std::uint64_t bytes = 0;
+    };
+    // Of a pack's files in path order, those a switch decodes: the last file
+    // of each sample name (the one that decides it), as far as they fit the
+    // memory limit by their declared lengths, taken in path order; the files
+    // past it are named in the output area. Sets their memory aside.
+    std::vector<std::string> files_within_limit(const std::vector<std::string>& paths,
+                                                SampleReservation& reservation);
+    // Decodes one file of the pack `generation` whose memory, with that of
+    // the loaded samples but the one it replaces, stays within the limit;
+    // null when it does not decode, when another pack is active, or when it
+    // is past the limit (`refused`, and named in the output area). A sample
+    // it replaces that would not fit beside it while it decodes lets go of
+    // its memory first: still listed, it is silent until the file is stored.
+    std::shared_ptr<AudioBuffer> decode_within_limit(std::uint64_t generation,
+                                                     const std::string& path,
+                                                     SampleReservation& reservation, bool& refused);
+    // samples_mutex held. The loaded samples' memory but that of `left_out`,
+    // and the memory set aside.
+    std::uint64_t sample_bytes_held(const std::string& left_out);
+    void refuse_for_memory(const std::vector<std::wstring>& file_names, std::uint64_t limit);
+
+    // Stores what an event found in `path`; a retry still waiting for the
+    // file is dropped, this being newer. Watcher's or retry thread.
+    void store_file_result(std::uint64_t generation, const std::string& path,
+                           std::shared_ptr<AudioBuffer> buffer);
+    // file_commit_mutex held. Decodes `path` once more a moment later.
+    void schedule_retry(std::uint64_t generation, const std::string& path);
+    void retry_file(std::uint64_t generation, const std::string& path, std::uint64_t ticket);
+
     // An empty name lists the composition files and a name reaching outside
     // the base folder is refused; both reply and give false. Main thread.
     bool composition_name_usable(const std::string& name);
@@ -174,13 +228,21 @@ class App : public ParseListener {
     std::unique_ptr<InputParser> input_parser;
     std::unique_ptr<Tutorial> tutorial_pager;
 
-    std::mutex samples_mutex;  // guards the five members below
+    std::mutex samples_mutex;  // guards the seven members below
     std::unordered_map<std::string, std::shared_ptr<AudioBuffer>> sample_buffers;
     std::vector<std::string> sample_names;  // load order
     std::uint64_t pack_generation = 0;      // counts pack switches
     // While a switch decodes its pack: the names its handlers removed meanwhile.
     bool pack_loading = false;
     std::unordered_set<std::string> removed_while_loading;
+    std::uint64_t sample_memory_limit = machine_sample_memory_limit();  // bytes
+    std::uint64_t reserved_sample_bytes = 0;                            // by decodes in flight
+
+    // Taken while a file event's result is stored (outside samples_mutex),
+    // so that a retry never stores an older state over a newer event's.
+    std::mutex file_commit_mutex;
+    std::unordered_map<std::string, std::uint64_t> retry_tickets;  // path: its waiting retry
+    std::uint64_t last_retry_ticket = 0;
 
     std::string base_folder;
     std::string pack_folder;
@@ -196,4 +258,9 @@ class App : public ParseListener {
 
     std::wstring pack_name;     // main thread
     bool pack_refused = false;  // main thread: the last "use" named no pack
+
+    // Second tries of files that did not decode, a pause after the first, so
+    // that no other file event waits for the pause. Declared last: it stops
+    // before the members its calls use go.
+    std::unique_ptr<CallTimer> retry_timer = std::make_unique<CallTimer>();
 };

@@ -24,16 +24,58 @@ void App::bind_file_handlers(std::uint64_t generation, const std::string& folder
 
 void App::on_sample_file_changed(std::uint64_t generation, const std::string& folder,
                                  const std::string& path) {
-    if (!is_inside_folder(folder, path) || !UserLib::accept_file(get_extension(path)))
+    if (!is_inside_folder(folder, path) || !UserLib::accept_file(get_extension(path)) ||
+        !is_current(generation))
         return;
-    auto buffer = audio_engine->load_sample(path);
-    if (!buffer) {
-        // A file still being written decodes a moment later; a pack switch
-        // meanwhile does not wait for the pause.
-        if (!UserLib::pause_callback(std::chrono::milliseconds(250)))
-            return;
-        buffer = audio_engine->load_sample(path);
+    SampleReservation reservation(*this);
+    bool refused = false;
+    auto buffer = decode_within_limit(generation, path, reservation, refused);
+    if (buffer || refused) {
+        store_file_result(generation, path, std::move(buffer));
+        return;
     }
+    // A file still being written decodes a moment later. The second try
+    // waits on a timer, so that the events after this one do not.
+    std::lock_guard<std::mutex> commit(file_commit_mutex);
+    schedule_retry(generation, path);
+}
+
+void App::store_file_result(std::uint64_t generation, const std::string& path,
+                            std::shared_ptr<AudioBuffer> buffer) {
+    std::lock_guard<std::mutex> commit(file_commit_mutex);
+    retry_tickets.erase(path);
+    update_sample_of(generation, path, std::move(buffer));
+}
+
+void App::schedule_retry(std::uint64_t generation, const std::string& path) {
+    const std::uint64_t ticket = ++last_retry_ticket;
+    retry_tickets[path] = ticket;
+    retry_timer->call_at(
+        path, CallTimer::Clock::now() + std::chrono::milliseconds(250),
+        [this, generation, path, ticket] { retry_file(generation, path, ticket); });
+}
+
+void App::retry_file(std::uint64_t generation, const std::string& path, std::uint64_t ticket) {
+    // A later event for the file decides instead, before or while this decodes.
+    auto still_waiting = [&] {
+        const auto found = retry_tickets.find(path);
+        return found != retry_tickets.end() && found->second == ticket;
+    };
+    {
+        std::lock_guard<std::mutex> commit(file_commit_mutex);
+        if (!still_waiting())
+            return;
+    }
+    SampleReservation reservation(*this);
+    bool refused = false;
+    std::shared_ptr<AudioBuffer> buffer;
+    if (is_current(generation))
+        buffer = decode_within_limit(generation, path, reservation, refused);
+    std::lock_guard<std::mutex> commit(file_commit_mutex);
+    if (!still_waiting())
+        return;
+    retry_tickets.erase(path);
+    // A second failure removes the sample of that name.
     update_sample_of(generation, path, std::move(buffer));
 }
 
@@ -54,18 +96,20 @@ void App::on_sample_file_moved(std::uint64_t generation, const std::string& fold
     const std::string new_name = get_extension(new_path).name;
     auto old_pattern = sequencer->get_pattern(old_name);
     auto new_pattern = sequencer->get_pattern(new_name);
+    SampleReservation reservation(*this);
     std::shared_ptr<AudioBuffer> buffer;
+    bool refused = false;
     if (UserLib::accept_file(get_extension(new_path)))
-        buffer = audio_engine->load_sample(new_path);
+        buffer = decode_within_limit(generation, new_path, reservation, refused);
 
     if (!old_pattern) {
-        update_sample_of(generation, new_path, std::move(buffer));
+        store_file_result(generation, new_path, std::move(buffer));
         return;
     }
     if (new_pattern)
         sequencer->delete_sample(new_name);
     if (buffer) {
-        update_sample_of(generation, new_path, std::move(buffer));
+        store_file_result(generation, new_path, std::move(buffer));
     } else {
         update_sample_of(generation, old_path, nullptr);
     }
@@ -81,7 +125,6 @@ void App::on_sample_files_missed(std::uint64_t generation, const std::string& fo
     if (!is_current(generation))
         return;
     const std::vector<std::string> paths = UserLib::list_sample_files(folder);
-    std::vector<std::shared_ptr<AudioBuffer>> buffers = decode_files(paths);
 
     // A sample counts as gone when no file of its name is left anywhere in
     // the pack: files in sub-folders are loaded by their events too.
@@ -106,9 +149,13 @@ void App::on_sample_files_missed(std::uint64_t generation, const std::string& fo
         if (!on_disk.count(name) && is_current(generation) && sequencer->get_pattern(name))
             sequencer->delete_sample(name);
     }
+    // One file at a time, each within the memory limit with what is loaded.
     // A file that does not decode may still be being written; its own events follow.
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (buffers[i])
-            update_sample_of(generation, paths[i], std::move(buffers[i]));
+    for (const auto& path : paths) {
+        SampleReservation reservation(*this);
+        bool refused = false;
+        auto buffer = decode_within_limit(generation, path, reservation, refused);
+        if (buffer || refused)
+            store_file_result(generation, path, std::move(buffer));
     }
 }

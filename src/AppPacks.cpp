@@ -1,13 +1,17 @@
 #include "App.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cwchar>
 #include <filesystem>
 #include <sstream>
 #include <thread>
 #include <utility>
 
 #include "ReplyText.h"
+#include "audio/SampleDecoder.h"
 #include "io/RegularFile.h"
 #include "tui/screen/unicode.h"
 
@@ -51,7 +55,8 @@ void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
     user_lib->set_active_sample_pack(pack_folder);
 
     // The samples are added in the order of their paths.
-    const std::vector<std::string> paths = user_lib->files();
+    SampleReservation reservation(*this);
+    const std::vector<std::string> paths = files_within_limit(user_lib->files(), reservation);
     install_pack_samples(paths, decode_files(paths));
 
     if (show_readme_lines)
@@ -161,7 +166,9 @@ void App::update_sample_of(std::uint64_t generation, const std::string& path,
         return;
     }
     if (found == sample_buffers.end()) {
-        sample_names.push_back(name);
+        // A sample that let go of its memory for its replacement is still listed.
+        if (std::find(sample_names.begin(), sample_names.end(), name) == sample_names.end())
+            sample_names.push_back(name);
         sample_buffers.emplace(name, std::move(buffer));
         return;
     }
@@ -175,4 +182,149 @@ bool App::play_sample(const std::string& name, float volume, int semitones) {
         return false;
     audio_engine->play(found->second, volume, semitones);
     return true;
+}
+
+namespace {
+
+// The memory a decoded sound of `frames` takes.
+std::uint64_t decoded_bytes(std::uint64_t frames) {
+    return frames * audio::kChannels * sizeof(float);
+}
+
+std::wstring memory_text(std::uint64_t bytes) {
+    constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
+    const double size = static_cast<double>(bytes);
+    wchar_t text[32];
+    if (size >= kGiB)
+        std::swprintf(text, 32, L"%.1f GiB", size / kGiB);
+    else
+        std::swprintf(text, 32, L"%.1f MiB", size / (1024.0 * 1024.0));
+    return text;
+}
+
+std::wstring file_name_of(const std::string& path) {
+    return to_wstring(std::filesystem::path(path).filename().string());
+}
+
+// Whether `bytes` more fit beside `held` within `limit`.
+bool fits(std::uint64_t held, std::uint64_t bytes, std::uint64_t limit) {
+    return held <= limit && bytes <= limit - held;
+}
+
+}  // namespace
+
+std::uint64_t App::machine_sample_memory_limit() {
+    // Room for a few long samples, while the program, the sounds playing and
+    // the rest of the machine keep theirs.
+    constexpr std::uint64_t kMost = 2ull << 30;
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long page_size = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page_size <= 0)
+        return kMost;
+    return std::min(kMost,
+                    static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size) / 4);
+}
+
+void App::limit_sample_memory(std::uint64_t bytes) {
+    std::lock_guard<std::mutex> lock(samples_mutex);
+    sample_memory_limit = bytes;
+}
+
+App::SampleReservation::~SampleReservation() {
+    if (bytes == 0)
+        return;
+    std::lock_guard<std::mutex> lock(app.samples_mutex);
+    app.reserved_sample_bytes -= bytes;
+}
+
+void App::SampleReservation::add(std::uint64_t more) {
+    bytes += more;
+    app.reserved_sample_bytes += more;
+}
+
+std::uint64_t App::sample_bytes_held(const std::string& left_out) {
+    std::uint64_t held = reserved_sample_bytes;
+    for (const auto& [name, buffer] : sample_buffers) {
+        if (name != left_out)
+            held += decoded_bytes(buffer->frame_count);
+    }
+    return held;
+}
+
+void App::refuse_for_memory(const std::vector<std::wstring>& file_names, std::uint64_t limit) {
+    add_words(L"not loaded, past the " + memory_text(limit) + L" a pack may hold:", file_names);
+}
+
+std::vector<std::string> App::files_within_limit(const std::vector<std::string>& paths,
+                                                 SampleReservation& reservation) {
+    // Of several files of one sample name the last decides: the others are
+    // not decoded at all.
+    std::unordered_map<std::string, std::size_t> last_of_name;
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        last_of_name[get_extension(paths[i]).name] = i;
+    std::vector<std::string> deciding;
+    std::vector<std::uint64_t> sizes;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (last_of_name[get_extension(paths[i]).name] != i)
+            continue;
+        // A file that does not open takes nothing: its decoding fails.
+        deciding.push_back(paths[i]);
+        sizes.push_back(decoded_bytes(audio::declared_frames_of(paths[i]).value_or(0)));
+    }
+    std::vector<std::string> picked;
+    std::vector<std::wstring> refused;
+    std::uint64_t limit;
+    {
+        std::lock_guard<std::mutex> lock(samples_mutex);
+        limit = sample_memory_limit;
+        std::uint64_t held = sample_bytes_held("");
+        for (std::size_t i = 0; i < deciding.size(); ++i) {
+            if (!fits(held, sizes[i], limit)) {
+                refused.push_back(file_name_of(deciding[i]));
+                continue;
+            }
+            held += sizes[i];
+            reservation.add(sizes[i]);
+            picked.push_back(deciding[i]);
+        }
+    }
+    if (!refused.empty())
+        refuse_for_memory(refused, limit);
+    return picked;
+}
+
+std::shared_ptr<AudioBuffer> App::decode_within_limit(std::uint64_t generation,
+                                                      const std::string& path,
+                                                      SampleReservation& reservation,
+                                                      bool& refused) {
+    refused = false;
+    const auto frames = audio::declared_frames_of(path);
+    if (!frames)
+        return nullptr;
+    const std::uint64_t bytes = decoded_bytes(*frames);
+    const std::string name = get_extension(path).name;
+    std::uint64_t limit;
+    std::shared_ptr<AudioBuffer> replaced;
+    {
+        std::lock_guard<std::mutex> lock(samples_mutex);
+        if (generation != pack_generation)
+            return nullptr;
+        limit = sample_memory_limit;
+        const std::uint64_t others = sample_bytes_held(name);
+        refused = !fits(others, bytes, limit);
+        const auto found = sample_buffers.find(name);
+        if (!refused && found != sample_buffers.end() &&
+            !fits(others + decoded_bytes(found->second->frame_count), bytes, limit)) {
+            replaced = std::move(found->second);
+            sample_buffers.erase(found);
+        }
+        if (!refused)
+            reservation.add(bytes);
+    }
+    if (refused) {
+        refuse_for_memory({file_name_of(path)}, limit);
+        return nullptr;
+    }
+    replaced.reset();  // freed here, before its replacement is decoded
+    return audio_engine->load_sample(path);
 }

@@ -103,7 +103,8 @@ TEST(AppConcurrency, CommandsFileChangesAndAudioPeriodsRunTogether) {
 
 TEST(AppConcurrency, ClosingWhileAHandlerWaitsToRetry) {
     AppHarness quarn;
-    // The handler sleeps before its second decode; the App goes meanwhile.
+    // The file's second decode waits for a pause; the App goes meanwhile,
+    // and its retry with it, before the members the retry uses.
     write_file(quarn.pack("default") / "broken.wav", "x");
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(wait_until([&] { return quarn.app().waiting_retries() == 1; }, 10s));
 }

@@ -96,6 +96,25 @@ TEST(AppFileEvents, FileThatFailsToDecodeTwiceIsRemoved) {
     EXPECT_FALSE(quarn.app().on_play_sample("kick"));
 }
 
+TEST(AppFileEvents, ABurstOfFilesThatDoNotDecodeHoldsBackNoOtherFile) {
+    AppHarness quarn;
+    // Each is tried once more after a pause, but no event waits for another
+    // file's pause: the good file comes in at once behind them.
+    const fs::path incoming = quarn.base() / "incoming";
+    fs::create_directories(incoming);
+    for (int i = 0; i < 200; ++i)
+        write_file(incoming / ("empty" + std::to_string(i) + ".wav"), "");
+    for (int i = 0; i < 200; ++i) {
+        const std::string name = "empty" + std::to_string(i) + ".wav";
+        fs::rename(incoming / name, quarn.pack("default") / name);
+    }
+    write_wav(incoming / "good.wav");
+    fs::rename(incoming / "good.wav", quarn.pack("default") / "good.wav");
+    ASSERT_TRUE(wait_until([&] { return holds(quarn.samples(), "good"); }, kPatience));
+    ASSERT_TRUE(wait_until([&] { return quarn.app().waiting_retries() == 0; }, kPatience));
+    EXPECT_EQ(quarn.samples(), (Lines{"clap", "hh", "kick", "oh", "percy", "snare", "good"}));
+}
+
 TEST(AppFileEvents, LateHandlerOfThePreviousPackAddsNothingToTheNewOne) {
     AppHarness quarn;
     // The handler finds a file it cannot decode and waits before its retry;
@@ -122,15 +141,18 @@ TEST(AppFileEvents, LostEventsBringThePackInLineAndKeepTheOtherInstrumentsAndPar
     fs::create_directories(flood);
     write_file(flood / "a", "x");
 
-    // Each file that does not decode holds the watcher's thread for the
-    // pause before its retry; meanwhile more events than the queue holds
-    // arrive (two a rename), and the changes after them are lost.
-    for (int i = 0; i < 8; ++i)
-        write_file(quarn.pack("default") / ("bad" + std::to_string(i) + ".wav"), "no sound");
-    overflow_inotify_queue(flood, queue_room);
-    fs::copy_file(quarn.pack("drovan") / "cowbell.wav", quarn.pack("default") / "bell.wav");
-    fs::remove(quarn.pack("default") / "kick.wav");
-    fs::create_directories(quarn.base() / "samples" / "late");
+    // The handler of a deletion waits for the sequencer, held here, and so
+    // holds the watcher's thread; meanwhile more events than the queue holds
+    // (and than one read takes) arrive, two a rename, and the changes after
+    // them are lost.
+    write_file(quarn.pack("default") / "gone.txt", "x");
+    quarn.sequencer().edit_pattern(quarn.sequencer().get_pattern("hh"), [&](SequencerPattern&) {
+        fs::remove(quarn.pack("default") / "gone.txt");
+        overflow_inotify_queue(flood, queue_room + 4096);
+        fs::copy_file(quarn.pack("drovan") / "cowbell.wav", quarn.pack("default") / "bell.wav");
+        fs::remove(quarn.pack("default") / "kick.wav");
+        fs::create_directories(quarn.base() / "samples" / "late");
+    });
 
     ASSERT_TRUE(wait_until([&] { return holds(quarn.samples(), "bell"); }, 60s));
     EXPECT_TRUE(wait_until([&] { return quarn.instruments() == Lines{"hh"}; }, kPatience));

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -11,6 +12,7 @@
 #include "tui/screen/unicode.h"
 
 using namespace quarn_test;
+using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 namespace fs = std::filesystem;
 
@@ -144,6 +146,37 @@ TEST(AppPacks, OfTwoFilesWithOneSampleNameTheLaterPathDecides) {
     ASSERT_TRUE(quarn.settle("drovan"));
     ASSERT_FALSE(quarn.run("use default"));
     EXPECT_EQ(quarn.samples(), (Lines{"clap", "hh", "oh", "percy", "snare"}));
+}
+
+TEST(AppPacks, SamplesPastTheMemoryLimitAreRefusedByNameWhateverWayTheyCome) {
+    AppHarness quarn;
+    // A second of sound takes 768000 bytes at the engine's rate: two fit,
+    // and a short one after a refused one.
+    quarn.app().limit_sample_memory(2'000'000);
+    fs::create_directories(quarn.pack("mine"));
+    for (const char* name : {"a.wav", "b.wav", "c.wav"})
+        write_wav(quarn.pack("mine") / name, 44100);
+    write_wav(quarn.pack("mine") / "d.wav", 4410);
+    ASSERT_TRUE(quarn.settle("default"));  // no late events of the files reach "mine"
+    ASSERT_FALSE(quarn.run("use mine"));
+    EXPECT_EQ(quarn.samples(), (Lines{"a", "b", "d"}));
+    const Lines refused_c{"not loaded, past the 1.9 MiB a pack may hold:", "c.wav "};
+    EXPECT_EQ(quarn.pending(), refused_c);
+
+    // A file added while running counts toward the same limit.
+    auto place = [&](const std::string& name, int frames) {
+        write_wav(quarn.base() / name, frames);
+        fs::rename(quarn.base() / name, quarn.pack("mine") / name);
+    };
+    place("e.wav", 44100);
+    const Lines refused_e{"not loaded, past the 1.9 MiB a pack may hold:", "e.wav "};
+    ASSERT_TRUE(wait_until([&] { return quarn.pending().size() == 4; }, 10s));
+    EXPECT_EQ(quarn.pending(), (Lines{refused_c[0], refused_c[1], refused_e[0], refused_e[1]}));
+    // A replaced file gives its memory back: a.wav grows by a fifth and fits.
+    place("a.wav", 52920);
+    ASSERT_TRUE(quarn.settle("mine"));
+    EXPECT_EQ(quarn.samples(), (Lines{"a", "b", "d", "marker2"}));
+    EXPECT_EQ(quarn.pending().size(), 4u);
 }
 
 TEST(AppPacks, PackNamesThatLeaveTheSamplesFolderAreRefused) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "AudioEngine.h"
+#include "audio/SampleDecoder.h"
 #include "audio_test_util.h"
 #include "test_support.h"
 
@@ -205,6 +206,9 @@ TEST_F(Decoding, GivesNothingForASoundLongerThanHalfAnHour) {
     quarn_test::write_file(file("long.wav"), wav_header(1, 8000, 8, kBytes));
     std::filesystem::resize_file(file("long.wav"), 44 + kBytes);
     EXPECT_FALSE(engine.load_sample(file("long.wav")));
+    // Its length is known before decoding, at the engine's rate.
+    EXPECT_EQ(audio::declared_frames_of(file("long.wav")), 31u * 60 * 96000);
+    EXPECT_EQ(audio::declared_frames_of(file("missing.wav")), std::nullopt);
 }
 
 TEST_F(Decoding, AFifoNamedLikeASampleGivesNothingAtOnceAndHoldsUpNoOtherFile) {

@@ -219,11 +219,24 @@ void silence_non_finite(float* samples, std::uint64_t frames) {
 
 }  // namespace
 
+std::optional<std::uint64_t> declared_frames_of(const std::string& path,
+                                                std::uint32_t sample_rate) {
+    SampleDecoder decoder;
+    if (!decoder.open(path, sample_rate))
+        return std::nullopt;
+    return decoder.declared_frames();
+}
+
 DecodedSound decode_file(const std::string& path, std::uint32_t sample_rate,
                          std::uint64_t max_frames) {
     SampleDecoder decoder;
     if (!decoder.open(path, sample_rate) || decoder.declared_frames() > max_frames)
         return {};
+    // An estimated length (a compressed file) may be a little short, but a
+    // file that runs on far past it is not let take more memory than was
+    // set aside for it.
+    const std::uint64_t declared = decoder.declared_frames();
+    max_frames = std::min(max_frames, declared + declared / 8 + sample_rate);
     std::uint64_t capacity = std::min(decoder.declared_frames() + kSlackFrames, max_frames);
     auto samples = std::make_unique_for_overwrite<float[]>(capacity * kChannels);
     std::uint64_t frames = 0;

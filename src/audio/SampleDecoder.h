@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,10 +77,20 @@ struct DecodedSound {
     std::uint64_t frames = 0;
 };
 
+// The number of frames the file says it holds at `sample_rate`, read from its
+// header without decoding it; nothing when it does not open as a sound file.
+// What decode_file makes of it is at most a little longer (see there).
+//
+// Threads: any thread, several at once.
+std::optional<std::uint64_t> declared_frames_of(const std::string& path,
+                                                std::uint32_t sample_rate = kSampleRate);
+
 // Decodes the whole file into one array of its final size, read 4096 frames
 // at a time. Nothing (null samples) for a file that does not open, holds no
-// frames, or would pass `max_frames`; a damaged file gives the frames before
-// the damage. Allocation failure is thrown as std::bad_alloc.
+// frames, or would pass `max_frames`, or that runs on past its declared
+// length by more than an eighth and a second (so that what a caller sets
+// aside for a file by its declared length holds); a damaged file gives the
+// frames before the damage. Allocation failure is thrown as std::bad_alloc.
 //
 // Threads: any thread, several at once.
 DecodedSound decode_file(const std::string& path, std::uint32_t sample_rate = kSampleRate,
