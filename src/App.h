@@ -175,8 +175,8 @@ class App : public ParseListener {
     // The interface, built by run() (AppScreen.cpp).
     tui::Component settings_column(CommandField& field);
     tui::Component lists_column();
-    // The sequencer's callbacks and the engine's failure callback, which
-    // reach the screen. Cleared when run() ends.
+    // The sequencer's callbacks, the engine's failure callback and the wake-up
+    // for news from other threads, which reach the screen. Cleared when run() ends.
     void connect_to_screen(tui::ScreenInteractive& screen);
     tui::Element render_pattern_grid();
     tui::Element render_pack_list();
