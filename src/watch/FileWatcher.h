@@ -92,7 +92,8 @@ class FileWatcher {
     void removeWatch(WatchID watch_id);
 
     // Starts the thread; later calls do nothing. Any thread. A thread that
-    // cannot be started is told to the failure handler.
+    // cannot be started is told to the failure handler, and a later call
+    // tries again.
     void watch();
 
   private:
