@@ -1,5 +1,9 @@
 #include "App.h"
 
+#include "ReplyText.h"
+#include "string_utils.h"
+#include "tui/screen/unicode.h"
+
 const std::size_t max_output_len = 10;
 
 bool App::is_plain_name(const std::string& name) {
@@ -14,7 +18,10 @@ App::App(const std::string& base_folder)
     sequencer = std::make_unique<Sequencer>();
     input_parser = std::make_unique<InputParser>(*sequencer, this);
     tutorial_pager = std::make_unique<Tutorial>();
-    user_lib = std::make_unique<UserLib>(this->base_folder + "/samples");
+    user_lib = std::make_unique<UserLib>(this->base_folder + "/samples",
+                                         [this](const std::string& path, const std::string& what) {
+                                             report_watcher_failure(path, what);
+                                         });
     audio_engine->tick_callback = [this](int frames, int sample_rate) {
         sequencer->tick(frames, sample_rate);
     };
@@ -34,4 +41,41 @@ App::~App() {
     // The watcher's thread runs handlers on the sample map and the sequencer:
     // it ends before those go.
     user_lib.reset();
+}
+
+void App::report_background_failure(const std::wstring& title, const std::string& reason) {
+    {
+        std::lock_guard<std::mutex> lock(output_mutex);
+        // A fault that recurs (a thread limit met by every decoding) is told once.
+        std::wstring news = title + L"\n" + tui::to_wstring(reason);
+        if (news == last_background_failure)
+            return;
+        background_failures.emplace_back(title, reason);
+        last_background_failure = std::move(news);
+    }
+    std::lock_guard<std::mutex> lock(wake_mutex);
+    if (wake_interface)
+        wake_interface();
+}
+
+void App::report_watcher_failure(const std::string& path, const std::string& what) {
+    if (path.empty()) {
+        report_background_failure(L"folder watching stopped:", what);
+        return;
+    }
+    // Shown from the samples folder on: the base folder's path adds nothing.
+    const std::string samples = folder_prefix(base_folder + "/samples");
+    const std::string shown = path.starts_with(samples) ? path.substr(samples.size()) : path;
+    report_background_failure(L"could not follow a change to " + tui::to_wstring(shown) + L":",
+                              what);
+}
+
+void App::show_background_failures() {
+    std::vector<std::pair<std::wstring, std::string>> failures;
+    {
+        std::lock_guard<std::mutex> lock(output_mutex);
+        failures.swap(background_failures);
+    }
+    for (const auto& [title, reason] : failures)
+        show_words_now(title, words_of(tui::to_wstring(reason)));
 }

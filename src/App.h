@@ -3,12 +3,14 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "AudioEngine.h"
@@ -104,6 +106,11 @@ class App : public ParseListener {
     // calls it on every event, and a failing recording posts one.
     void end_failed_recording();
 
+    // Main thread. Shows what failed meanwhile on another thread (the folder
+    // watcher, the decoding) in the output area at once; does nothing
+    // otherwise. The interface calls it on every event, and a failure posts one.
+    void show_background_failures();
+
     // Main thread. What an accepted command shows: its echo, the queued lines,
     // then the pieces of its output text; the area keeps the last lines.
     void show_accepted_command(const std::wstring& command, const std::string& message);
@@ -132,6 +139,15 @@ class App : public ParseListener {
     // and takes the instruments of samples whose files are gone, leaving the
     // other instruments and the parts alone.
     void on_sample_files_missed(std::uint64_t generation, const std::string& folder);
+    // Any thread. Keeps the news of work that failed off the interface thread
+    // (a plain title, the reason in bold lines) for show_background_failures
+    // and wakes the interface; the same news twice in a row is kept once.
+    void report_background_failure(const std::wstring& title, const std::string& reason);
+    // Watcher thread: a handler failed on `path`, or the watching ended ("").
+    void report_watcher_failure(const std::string& path, const std::string& what);
+    // A file that could not be decoded for `failure` (not merely a file that
+    // is no sound). Any thread.
+    void report_decoding_failure(const std::string& path, std::exception_ptr failure) noexcept;
     // Adds or replaces the sample named after `path`; an empty buffer removes
     // it and its instruments. Does nothing once another pack is active. Main
     // thread or the watcher's thread.
@@ -214,8 +230,8 @@ class App : public ParseListener {
     // The interface, built by run() (AppScreen.cpp).
     tui::Component settings_column(CommandField& field);
     tui::Component lists_column();
-    // The sequencer's callbacks and the engine's failure callback, which
-    // reach the screen. Cleared when run() ends.
+    // The sequencer's callbacks, the engine's failure callback and the wake-up
+    // for news from other threads, which reach the screen. Cleared when run() ends.
     void connect_to_screen(tui::ScreenInteractive& screen);
     tui::Element render_pattern_grid();
     tui::Element render_pack_list();
@@ -252,9 +268,14 @@ class App : public ParseListener {
     tui::CheckboxOption play_option;
     bool basic_view = true;
 
-    std::mutex output_mutex;  // guards the two members below; never held with another lock
+    std::mutex output_mutex;  // guards the four members below; never held with another lock
     std::vector<tui::Element> output;
     std::vector<tui::Element> pending_output;
+    std::vector<std::pair<std::wstring, std::string>> background_failures;  // title, reason
+    std::wstring last_background_failure;
+
+    std::mutex wake_mutex;                 // guards the member below; never held with another lock
+    std::function<void()> wake_interface;  // set while run() shows the screen
 
     std::wstring pack_name;     // main thread
     bool pack_refused = false;  // main thread: the last "use" named no pack

@@ -15,6 +15,20 @@
 #include "io/RegularFile.h"
 #include "tui/screen/unicode.h"
 
+namespace {
+
+std::string reason_of(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "an unknown error";
+    }
+}
+
+}  // namespace
+
 void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
     if (name.empty()) {
         add_words(L"Sample packs: ", user_lib->get_sample_pack_names());
@@ -49,15 +63,25 @@ void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
     old_buffers.clear();
     if (!follow)
         return;  // the handlers of the pack before are out of date and stay out
-    // Bound before the library moves to the new folder, so that no event of
-    // the new pack falls between the two; the handlers keep to their folder.
-    bind_file_handlers(generation, pack_folder);
-    user_lib->set_active_sample_pack(pack_folder);
+    try {
+        // Bound before the library moves to the new folder, so that no event of
+        // the new pack falls between the two; the handlers keep to their folder.
+        bind_file_handlers(generation, pack_folder);
+        user_lib->set_active_sample_pack(pack_folder);
 
-    // The samples are added in the order of their paths.
-    SampleReservation reservation(*this);
-    const std::vector<std::string> paths = files_within_limit(user_lib->files(), reservation);
-    install_pack_samples(paths, decode_files(paths));
+        // The samples are added in the order of their paths.
+        SampleReservation reservation(*this);
+        const std::vector<std::string> paths = files_within_limit(user_lib->files(), reservation);
+        install_pack_samples(paths, decode_files(paths));
+    } catch (const std::exception& error) {
+        // What is loaded stays, and nothing is left half set for the next switch.
+        {
+            std::lock_guard<std::mutex> lock(samples_mutex);
+            pack_loading = false;
+            removed_while_loading.clear();
+        }
+        add_failure(L"could not load all of the pack " + pack_name + L":", error.what());
+    }
 
     if (show_readme_lines)
         show_readme(pack_folder + "/readme.txt");
@@ -69,17 +93,40 @@ std::vector<std::shared_ptr<AudioBuffer>> App::decode_files(const std::vector<st
     std::atomic<std::size_t> next{0};
     auto decode = [&] {
         for (std::size_t i = next++; i < paths.size(); i = next++) {
-            buffers[i] = audio_engine->load_sample(paths[i]);
+            try {
+                buffers[i] = audio_engine->load_sample(paths[i]);
+            } catch (...) {
+                report_decoding_failure(paths[i], std::current_exception());
+            }
         }
     };
     const std::size_t workers =
         std::min<std::size_t>(paths.size(), std::max(1u, std::thread::hardware_concurrency()));
     std::vector<std::jthread> pool;
-    for (std::size_t i = 1; i < workers; ++i)
-        pool.emplace_back(decode);
+    try {
+        pool.reserve(workers);
+        for (std::size_t i = 1; i < workers; ++i)
+            pool.emplace_back(decode);
+    } catch (const std::exception& error) {
+        // Out of threads (a process limit): the files a worker would have
+        // taken are left to this thread.
+        report_background_failure(
+            L"could not start a decoding thread:",
+            std::string(error.what()) + "; the files were decoded all the same");
+    }
     decode();
     pool.clear();
     return buffers;
+}
+
+void App::report_decoding_failure(const std::string& path, std::exception_ptr failure) noexcept {
+    try {
+        report_background_failure(
+            L"could not decode " + tui::to_wstring(get_extension(path).name) + L":",
+            reason_of(failure));
+    } catch (...) {
+        // Not even the news could be made (no memory left): the file is left out.
+    }
 }
 
 void App::install_pack_samples(const std::vector<std::string>& paths,
@@ -103,17 +150,23 @@ void App::install_pack_samples(const std::vector<std::string>& paths,
     // states of their files, so what they stored or removed stands; but the
     // pack's own files come first, in the order of their paths.
     std::lock_guard<std::mutex> lock(samples_mutex);
+    // All that can fail comes before the first change, so that a failure
+    // leaves the samples and their names in step.
     std::vector<std::string> order;
+    order.reserve(names.size() + sample_names.size());
     for (const auto& name : names) {
-        if (removed_while_loading.count(name) && !sample_buffers.count(name))
-            continue;
-        sample_buffers.try_emplace(name, std::move(loaded[name]));
-        order.push_back(name);
+        if (!removed_while_loading.count(name) || sample_buffers.count(name))
+            order.push_back(name);
     }
+    const std::size_t pack_files = order.size();
     for (const auto& name : sample_names) {
         if (!loaded.count(name))
             order.push_back(name);
     }
+    sample_buffers.reserve(sample_buffers.size() + pack_files);
+    // Moved over whole, without allocating; a sample a handler stored stays.
+    for (std::size_t i = 0; i < pack_files; ++i)
+        sample_buffers.insert(loaded.extract(order[i]));
     sample_names = std::move(order);
     pack_loading = false;
     removed_while_loading.clear();

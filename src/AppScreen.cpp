@@ -74,6 +74,7 @@ void App::run() {
             if (event == tui::Event::Custom)
                 field.command_input->TakeFocus();
             end_failed_recording();
+            show_background_failures();
             // The sounds that ended meanwhile are freed here, on this
             // thread, not on the audio thread.
             audio_engine->release_ended_players();
@@ -89,9 +90,12 @@ void App::run() {
             app.audio_engine->stop();
             app.audio_engine->set_recording_failed_callback(nullptr);
             app.sequencer->set_callbacks(nullptr, nullptr, nullptr);
+            std::lock_guard<std::mutex> lock(app.wake_mutex);
+            app.wake_interface = nullptr;
         }
     } unhook{*this};
     connect_to_screen(screen);
+    show_background_failures();  // what failed before the screen was up (the watcher's start)
     field.command_input->TakeFocus();
     QuietStandardError quiet;
     screen.Loop(root);
@@ -152,6 +156,9 @@ void App::connect_to_screen(tui::ScreenInteractive& screen) {
     // A take that fails wakes the loop, which ends it and says so at once.
     audio_engine->set_recording_failed_callback(
         [&screen] { screen.PostEvent(tui::Event::Custom); });
+    // So does work that fails on another thread.
+    std::lock_guard<std::mutex> lock(wake_mutex);
+    wake_interface = [&screen] { screen.PostEvent(tui::Event::Custom); };
 }
 
 tui::Element App::render_main(CommandField& field) {

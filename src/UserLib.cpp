@@ -66,8 +66,8 @@ void SamplePackUpdateListener::handleMissedFileActions(watch::WatchID watch_id,
     user_lib->sample_update_listener->handleMissedFileActions(watch_id, dir);
 }
 
-UserLib::UserLib(const std::string& samples_path)
-    : file_watcher(std::make_unique<watch::FileWatcher>()),
+UserLib::UserLib(const std::string& samples_path, FailureCallback on_failure)
+    : file_watcher(std::make_unique<watch::FileWatcher>(false, std::move(on_failure))),
       samples_path(samples_path),
       sample_update_listener(std::make_unique<SampleUpdateListener>(*this)),
       sample_pack_update_listener(std::make_unique<SamplePackUpdateListener>(*this)) {

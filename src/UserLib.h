@@ -59,8 +59,14 @@ class UserLib {
         std::function<void(const std::string& old_path, const std::string& new_path)>;
     using MissedCallback = std::function<void()>;
 
+    // What failed on the watcher's thread: the file whose event a callback
+    // failed on (the watching goes on), or "" when the watching itself ended
+    // or could not start. Called on the watcher's thread, or in the
+    // constructor when the thread cannot start.
+    using FailureCallback = std::function<void(const std::string& path, const std::string& what)>;
+
     // Main thread. Starts the watcher's thread.
-    explicit UserLib(const std::string& samples_path);
+    explicit UserLib(const std::string& samples_path, FailureCallback on_failure = nullptr);
     // Main thread. Stops the watcher's thread before anything else goes.
     virtual ~UserLib();
     UserLib(const UserLib&) = delete;

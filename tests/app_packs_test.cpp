@@ -2,13 +2,16 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app_harness.h"
+#include "refuse_threads.h"
 #include "tui/screen/unicode.h"
 
 using namespace quarn_test;
@@ -190,4 +193,89 @@ TEST(AppPacks, PackNamesThatLeaveTheSamplesFolderAreRefused) {
         EXPECT_EQ(quarn.instruments(), (Lines{"kick"})) << line;
         EXPECT_EQ(quarn.samples(), (Lines{"clap", "hh", "kick", "oh", "percy", "snare"})) << line;
     }
+}
+
+namespace {
+
+// The output area, once the news from other threads is in, holds `text`
+// (its lines joined by one space).
+bool shows(AppHarness& quarn, const std::string& text) {
+    quarn.app().show_background_failures();
+    std::string shown;
+    for (auto line : quarn.output()) {
+        while (line.ends_with(' '))
+            line.pop_back();
+        shown += line + " ";
+    }
+    return shown.find(text) != std::string::npos;
+}
+
+}  // namespace
+
+TEST(AppPacks, ThreadsThatCannotStartLeaveTheProgramRunningAndAreTold) {
+    const long queue_room = inotify_queue_room();
+    if (queue_room == 0)
+        GTEST_SKIP() << "the inotify queue's size is unknown or too large to fill";
+    // Decoding starts helpers only with more than one core.
+    const bool helpers = std::thread::hardware_concurrency() > 1;
+    const std::string kRefused = "Resource temporarily unavailable";
+    const std::string kNoHelpers =
+        "could not start a decoding thread: " + kRefused + "; the files were decoded all the same";
+    // In a child process of its own, where pthread_create fails as it does
+    // under a process limit.
+    const std::string failures = in_child_process([&] {
+        std::string found;
+        auto check = [&](bool holds, const std::string& what) {
+            if (!holds)
+                found += what + "\n";
+        };
+        const Lines default_pack{"clap", "hh", "kick", "oh", "percy", "snare"};
+        const Lines without_kick{"clap", "hh", "oh", "percy", "snare"};
+        {
+            // No thread at all: no folder watching, and the main thread
+            // decodes every file itself.
+            refuse_threads(ThreadRefusal::Everywhere);
+            AppHarness quarn;
+            check(quarn.samples() == default_pack, "the start's samples");
+            check(!quarn.run("use drovan"), "use drovan");
+            check(quarn.samples() == Lines{"bd", "cowbell", "rim", "sd", "shaker", "tom", "zap"},
+                  "drovan's samples");
+            check(shows(quarn, "folder watching stopped: its thread could not start: " + kRefused),
+                  "no word of the watcher");
+            if (helpers)
+                check(shows(quarn, kNoHelpers), "no word of the decoding threads");
+        }
+        {
+            // Threads start from the main thread only. Each file that does
+            // not decode holds the watcher's thread before its retry, while
+            // renames in a sub-folder overflow its queue: the lost events are
+            // caught up by decoding the pack on the watcher's thread.
+            refuse_threads(ThreadRefusal::OffMainThread);
+            AppHarness quarn;
+            const fs::path flood = quarn.pack("default") / "sub";
+            fs::create_directories(flood);
+            write_file(flood / "a", "x");
+            // The first is seen to go (after its retry), so the thread is held
+            // by the others while the renames come.
+            write_file(quarn.pack("default") / "kick.wav", "no sound");
+            for (int i = 1; i < 8; ++i)
+                write_file(quarn.pack("default") / ("bad" + std::to_string(i) + ".wav"),
+                           "no sound");
+            check(wait_until([&] { return quarn.samples() == without_kick; }),
+                  "kick.wav that does not decode is still loaded");
+            overflow_inotify_queue(flood, queue_room);
+            if (helpers)
+                check(
+                    wait_until([&] { return shows(quarn, kNoHelpers); }, std::chrono::seconds(60)),
+                    "no word of the watcher's decoding threads");
+            // The watcher goes on.
+            check(quarn.settle("default"), "a file added afterwards was not loaded");
+            Lines loaded = quarn.samples();
+            loaded.pop_back();  // the marker
+            check(loaded == without_kick, "the samples after the lost events");
+        }
+        return found;
+    });
+
+    EXPECT_EQ(failures, "");
 }

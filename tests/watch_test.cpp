@@ -5,6 +5,7 @@
 #include <fstream>
 #include <future>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "test_support.h"
@@ -197,6 +198,50 @@ TEST_P(FileWatcherTest, RemoveWatchWaitsForRunningCallbackAndSilencesTheWatch) {
     write_file(other_dir.path() / "marker.wav", "x");
     EXPECT_TRUE(other.saw("added marker.wav"));
     EXPECT_EQ(blocking.calls, calls_when_removed);
+}
+
+namespace {
+
+// Records like RecordingListener, but throws on the files "boom.wav"
+// (a std::exception) and "odd.wav" (anything else).
+class ThrowingListener : public RecordingListener {
+  public:
+    using RecordingListener::RecordingListener;
+    void handleFileAction(watch::WatchID id, const std::string& dir, const std::string& filename,
+                          Action action, std::string old_filename) override {
+        if (filename == "boom.wav")
+            throw std::runtime_error("no room for " + filename);
+        if (filename == "odd.wav")
+            throw 42;
+        RecordingListener::handleFileAction(id, dir, filename, action, old_filename);
+    }
+};
+
+}  // namespace
+
+TEST_P(FileWatcherTest, AListenerThatThrowsIsToldAndTheWatchingGoesOn) {
+    TempDir dir;
+    ThrowingListener listener(dir.path());
+    std::mutex mutex;
+    std::vector<std::string> failures;
+    watch::FileWatcher watcher(polling(), [&](const std::string& path, const std::string& what) {
+        std::lock_guard<std::mutex> lock(mutex);
+        failures.push_back(path.substr(dir.str().size()) + ": " + what);
+    });
+    ASSERT_GT(watcher.addWatch(dir.str(), &listener, true), 0);
+    watcher.watch();
+    write_file(dir.path() / "boom.wav", "x");
+    write_file(dir.path() / "odd.wav", "x");
+    EXPECT_TRUE(wait_until([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return failures.size() == 2;
+    }));
+    write_file(dir.path() / "after.wav", "x");
+    EXPECT_TRUE(listener.saw("added after.wav"));
+    std::lock_guard<std::mutex> lock(mutex);
+    std::sort(failures.begin(), failures.end());
+    EXPECT_EQ(failures, (std::vector<std::string>{"/boom.wav: no room for boom.wav",
+                                                  "/odd.wav: an unknown error"}));
 }
 
 TEST(InotifyWatcherTest, NewFileIsAddedOnceItsWriterClosesIt) {

@@ -1,9 +1,11 @@
 #include "watch/FileWatcher.h"
 
+#include <cxxabi.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -27,8 +29,9 @@ std::string folder_form(const std::string& directory) {
 
 }  // namespace
 
-FileWatcher::FileWatcher(bool use_polling)
-    : inotify_fd(use_polling ? -1 : inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
+FileWatcher::FileWatcher(bool use_polling, FailureHandler on_failure)
+    : on_failure(std::move(on_failure)),
+      inotify_fd(use_polling ? -1 : inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
       wake_fd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
       table(std::make_unique<WatchTable>(inotify_fd.get())),
       translator(std::make_unique<EventTranslator>(*table)),
@@ -122,7 +125,23 @@ void FileWatcher::removeWatch(WatchID watch_id) {
 void FileWatcher::watch() {
     if (!wake_fd.valid())
         return;
-    std::call_once(started, [this] { thread = std::thread([this] { run(); }); });
+    try {
+        std::call_once(started, [this] { thread = std::thread([this] { run(); }); });
+    } catch (const std::exception& error) {
+        tell_failure("", "", "its thread could not start: ", error.what());
+    }
+}
+
+void FileWatcher::tell_failure(const std::string& dir, const std::string& filename,
+                               const char* cause, const char* what) noexcept {
+    if (!on_failure)
+        return;
+    try {
+        on_failure(dir + filename, std::string(cause) + what);
+    } catch (...) {
+        // The handler could not take the news (no memory left): the watcher
+        // goes on all the same.
+    }
 }
 
 std::set<FolderId> FileWatcher::other_roots(WatchID except) const {
@@ -142,6 +161,18 @@ void FileWatcher::update_foreign_roots() {
 }
 
 void FileWatcher::run() {
+    try {
+        watch_loop();
+    } catch (const abi::__forced_unwind&) {
+        throw;  // the thread is being cancelled: its unwinding must go on
+    } catch (const std::exception& error) {
+        tell_failure("", "", "", error.what());
+    } catch (...) {
+        tell_failure("", "", "", "an unknown error");
+    }
+}
+
+void FileWatcher::watch_loop() {
     next_poll = Clock::now() + PollingTable::interval;
     while (!stopping) {
         const bool readable = wait_for_events(next_timeout());
@@ -257,11 +288,20 @@ void FileWatcher::dispatch(const std::vector<Notification>& notifications) {
         }
         if (listener == nullptr)
             continue;
-        if (note.missed)
-            listener->handleMissedFileActions(note.watch_id, note.dir);
-        else
-            listener->handleFileAction(note.watch_id, note.dir, note.filename, note.action,
-                                       note.old_filename);
+        try {
+            if (note.missed)
+                listener->handleMissedFileActions(note.watch_id, note.dir);
+            else
+                listener->handleFileAction(note.watch_id, note.dir, note.filename, note.action,
+                                           note.old_filename);
+        } catch (const abi::__forced_unwind&) {
+            throw;
+        } catch (const std::exception& error) {
+            // One event's failure leaves the others to be handled.
+            tell_failure(note.dir, note.filename, "", error.what());
+        } catch (...) {
+            tell_failure(note.dir, note.filename, "", "an unknown error");
+        }
     }
 }
 

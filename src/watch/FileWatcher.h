@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -62,10 +63,20 @@ class FileWatchListener {
 // sub-folders that another watch holds. Symbolic links below a watched folder
 // are not followed. Files found in a folder that appears inside a recursive
 // watch are reported as added, since they may predate its watch.
+//
+// Nothing thrown on the thread ends the program: a listener that throws is
+// told to the failure handler and the watcher goes on with the next event; a
+// failure of the watcher's own work, or a thread that cannot be started, is
+// told too and ends the watching.
 class FileWatcher {
   public:
+    // Watcher thread (or the caller of watch(), when the thread cannot start).
+    // `path` is the file or folder whose event a listener failed on, empty
+    // when the watching itself ended; `what` says why.
+    using FailureHandler = std::function<void(const std::string& path, const std::string& what)>;
+
     // Any thread. `use_polling` polls every watch instead of using inotify.
-    explicit FileWatcher(bool use_polling = false);
+    explicit FileWatcher(bool use_polling = false, FailureHandler on_failure = nullptr);
     // Stops and joins the thread. Not from a listener.
     ~FileWatcher();
     FileWatcher(const FileWatcher&) = delete;
@@ -80,7 +91,9 @@ class FileWatcher {
     // so the caller must not hold a lock that the listener takes.
     void removeWatch(WatchID watch_id);
 
-    // Starts the thread; later calls do nothing. Any thread.
+    // Starts the thread; later calls do nothing. Any thread. A thread that
+    // cannot be started is told to the failure handler, and a later call
+    // tries again.
     void watch();
 
   private:
@@ -91,7 +104,13 @@ class FileWatcher {
     // The roots of every watch but `except`, which a listing leaves out. State lock held.
     std::set<FolderId> other_roots(WatchID except) const;
     void update_foreign_roots();
+    // The thread's top level: whatever escapes the loop is told and ends it.
     void run();
+    void watch_loop();
+    // Tells `cause` + `what` about dir + filename; builds the news itself, so
+    // that the callers' catch blocks cannot throw.
+    void tell_failure(const std::string& dir, const std::string& filename, const char* cause,
+                      const char* what) noexcept;
     int next_timeout();
     bool wait_for_events(int timeout_ms);
     std::vector<Notification> read_events();
@@ -100,6 +119,7 @@ class FileWatcher {
     void poll_folders(std::vector<Notification>& out);
     void dispatch(const std::vector<Notification>& notifications);
 
+    const FailureHandler on_failure;
     io::UniqueFd inotify_fd;
     io::UniqueFd wake_fd;
     std::mutex state_mutex;               // over the tables, the translator and the ids

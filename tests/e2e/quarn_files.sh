@@ -4,7 +4,8 @@
 # stopped by command (two within a second), by the "Record" box and left open
 # at Ctrl-C, a take and a save at the file-size limit, a sample file copied
 # into the running pack, a pack switch with a readme that is a FIFO, a start by
-# bare name from the search path, and a terminal it cannot use.
+# bare name from the search path, threads that cannot start, and a terminal it
+# cannot use.
 source "$(dirname "$0")/lib.sh"
 
 probe="$QUARN_BUILD_DIR/audio_probe"
@@ -252,6 +253,35 @@ e2e_until 5 "\"save frompath\" wrote no frompath.json beside the program" \
 e2e_keys p C-c
 code=$(e2e_wait_exit p)
 [ "$code" = 0 ] || e2e_fail "Ctrl-C ended Quarn with exit code $code"
+
+# --- threads that cannot start, as under a process limit: told, and Quarn goes on ---
+# Only the main thread may start one. Files that do not decode hold the
+# watcher (kick.wav is seen to go first) while renames in a sub-folder of the
+# pack overflow its queue: its catch-up decodes the pack on its own thread.
+shim="$QUARN_BUILD_DIR/librefuse_threads.so"
+if [ -e "$shim" ]; then
+    e2e_start r 140 44 "'$base/quarn'" SDL_AUDIODRIVER=dummy "LD_PRELOAD=$shim"
+    e2e_wait_for r "│kick "
+    flood="$base/samples/default/sub"
+    mkdir "$flood"
+    echo x >"$flood/a"
+    for file in kick sub/bad1 sub/bad2 sub/bad3 sub/bad4 sub/bad5 sub/bad6 sub/bad7; do
+        echo "no sound" >"$base/samples/default/$file.wav"
+    done
+    e2e_until 10 "kick.wav, no sound any more, is still listed" \
+        eval '! e2e_screen_has r "│kick "'
+    perl -e 'for (1 .. 10000) { rename "$ARGV[0]/a", "$ARGV[0]/b"; rename "$ARGV[0]/b", "$ARGV[0]/a" }' \
+        "$flood"
+    e2e_wait_for r "could not start a decoding thread:" 30
+    e2e_wait_for r "Resource temporarily unavailable; the files"
+    cp "$base/samples/drovan/bd.wav" "$base/samples/default/later.wav"
+    e2e_wait_for r "│later"
+    e2e_keys r C-c
+    code=$(e2e_wait_exit r)
+    [ "$code" = 0 ] || e2e_fail "Quarn without threads ended with exit code $code"
+else
+    echo "quarn_files: threads that cannot start skipped: no preload library in sanitizer builds"
+fi
 
 # --- a terminal it cannot use: told, and a failing status ---
 e2e_start t 80 24 "'$base/quarn'" SDL_AUDIODRIVER=dummy TERM=nosuchterm
