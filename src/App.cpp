@@ -70,6 +70,16 @@ void App::report_watcher_failure(const std::string& path, const std::string& wha
                               what);
 }
 
+void App::report_retry_failure(const std::string& path, const std::string& what) {
+    if (path.empty()) {
+        report_background_failure(
+            L"could not start a thread for second tries:",
+            what + "; files that did not decode were tried again all the same");
+        return;
+    }
+    report_watcher_failure(path, what);
+}
+
 void App::show_background_failures() {
     std::vector<std::pair<std::wstring, std::string>> failures;
     {

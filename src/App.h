@@ -145,6 +145,9 @@ class App : public ParseListener {
     void report_background_failure(const std::wstring& title, const std::string& reason);
     // Watcher thread: a handler failed on `path`, or the watching ended ("").
     void report_watcher_failure(const std::string& path, const std::string& what);
+    // A second try that failed (with its path), or the timer's thread that
+    // could not start (no path): the tries then wait on the watcher's thread.
+    void report_retry_failure(const std::string& path, const std::string& what);
     // A file that could not be decoded for `failure` (not merely a file that
     // is no sound). Any thread.
     void report_decoding_failure(const std::string& path, std::exception_ptr failure) noexcept;
@@ -198,13 +201,14 @@ class App : public ParseListener {
     // samples_mutex held. The loaded samples' memory but that of `left_out`,
     // and the memory set aside.
     std::uint64_t sample_bytes_held(const std::string& left_out);
-    void refuse_for_memory(const std::vector<std::wstring>& file_names, std::uint64_t limit);
+    // The title under which files past the memory limit are named.
+    static std::wstring memory_refusal(std::uint64_t limit);
 
     // Stores what an event found in `path`; a retry still waiting for the
     // file is dropped, this being newer. Watcher's or retry thread.
     void store_file_result(std::uint64_t generation, const std::string& path,
                            std::shared_ptr<AudioBuffer> buffer);
-    // file_commit_mutex held. Decodes `path` once more a moment later.
+    // No lock held. Decodes `path` once more a moment later.
     void schedule_retry(std::uint64_t generation, const std::string& path);
     void retry_file(std::uint64_t generation, const std::string& path, std::uint64_t ticket);
 
@@ -283,5 +287,8 @@ class App : public ParseListener {
     // Second tries of files that did not decode, a pause after the first, so
     // that no other file event waits for the pause. Declared last: it stops
     // before the members its calls use go.
-    std::unique_ptr<CallTimer> retry_timer = std::make_unique<CallTimer>();
+    std::unique_ptr<CallTimer> retry_timer =
+        std::make_unique<CallTimer>([this](const std::string& path, const std::string& what) {
+            report_retry_failure(path, what);
+        });
 };

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <thread>
 #include <unordered_set>
 
 #include "string_utils.h"
@@ -36,7 +37,6 @@ void App::on_sample_file_changed(std::uint64_t generation, const std::string& fo
     }
     // A file still being written decodes a moment later. The second try
     // waits on a timer, so that the events after this one do not.
-    std::lock_guard<std::mutex> commit(file_commit_mutex);
     schedule_retry(generation, path);
 }
 
@@ -48,11 +48,21 @@ void App::store_file_result(std::uint64_t generation, const std::string& path,
 }
 
 void App::schedule_retry(std::uint64_t generation, const std::string& path) {
-    const std::uint64_t ticket = ++last_retry_ticket;
-    retry_tickets[path] = ticket;
-    retry_timer->call_at(
-        path, CallTimer::Clock::now() + std::chrono::milliseconds(250),
-        [this, generation, path, ticket] { retry_file(generation, path, ticket); });
+    constexpr auto kPause = std::chrono::milliseconds(250);
+    std::uint64_t ticket;
+    {
+        std::lock_guard<std::mutex> commit(file_commit_mutex);
+        ticket = ++last_retry_ticket;
+        retry_tickets[path] = ticket;
+    }
+    // Taken outside the lock, which the try takes: where the timer has no
+    // thread, it is made here. Events of a path come from the watcher's
+    // thread alone, so none takes this one's place in between.
+    auto retry = [this, generation, path, ticket] { retry_file(generation, path, ticket); };
+    if (!retry_timer->call_at(path, CallTimer::Clock::now() + kPause, retry)) {
+        std::this_thread::sleep_for(kPause);
+        retry();
+    }
 }
 
 void App::retry_file(std::uint64_t generation, const std::string& path, std::uint64_t ticket) {

@@ -304,8 +304,8 @@ std::uint64_t App::sample_bytes_held(const std::string& left_out) {
     return held;
 }
 
-void App::refuse_for_memory(const std::vector<std::wstring>& file_names, std::uint64_t limit) {
-    add_words(L"not loaded, past the " + memory_text(limit) + L" a pack may hold:", file_names);
+std::wstring App::memory_refusal(std::uint64_t limit) {
+    return L"not loaded, past the " + memory_text(limit) + L" a pack may hold:";
 }
 
 std::vector<std::string> App::files_within_limit(const std::vector<std::string>& paths,
@@ -342,7 +342,7 @@ std::vector<std::string> App::files_within_limit(const std::vector<std::string>&
         }
     }
     if (!refused.empty())
-        refuse_for_memory(refused, limit);
+        add_words(memory_refusal(limit), refused);
     return picked;
 }
 
@@ -375,7 +375,9 @@ std::shared_ptr<AudioBuffer> App::decode_within_limit(std::uint64_t generation,
             reservation.add(bytes);
     }
     if (refused) {
-        refuse_for_memory({file_name_of(path)}, limit);
+        // Told at once: no command is under way for it to follow.
+        report_background_failure(memory_refusal(limit),
+                                  std::filesystem::path(path).filename().string());
         return nullptr;
     }
     replaced.reset();  // freed here, before its replacement is decoded

@@ -1,16 +1,21 @@
 #include "CallTimer.h"
 
+#include <exception>
+#include <system_error>
 #include <utility>
 
-CallTimer::CallTimer() : thread([this](std::stop_token stop) { run(stop); }) {}
+CallTimer::CallTimer(FailureHandler on_failure) : on_failure(std::move(on_failure)) {}
 
 CallTimer::~CallTimer() {
-    thread.request_stop();
-    thread.join();
+    if (thread.joinable()) {
+        thread.request_stop();
+        thread.join();
+    }
 }
 
-void CallTimer::call_at(const std::string& key, Clock::time_point when,
+bool CallTimer::call_at(const std::string& key, Clock::time_point when,
                         std::function<void()> call) {
+    std::string failure;
     {
         std::lock_guard<std::mutex> lock(mutex);
         const auto found = by_key.find(key);
@@ -18,9 +23,26 @@ void CallTimer::call_at(const std::string& key, Clock::time_point when,
             calls.erase(found->second);
             by_key.erase(found);
         }
-        by_key.emplace(key, calls.emplace(when, Call{key, std::move(call)}));
+        if (start_thread(failure)) {
+            by_key.emplace(key, calls.emplace(when, Call{key, std::move(call)}));
+            wakeup.notify_one();
+            return true;
+        }
     }
-    wakeup.notify_one();
+    tell_failure("", failure);
+    return false;
+}
+
+bool CallTimer::start_thread(std::string& failure) {
+    if (thread.joinable())
+        return true;
+    try {
+        thread = std::jthread([this](std::stop_token stop) { run(stop); });
+        return true;
+    } catch (const std::system_error& error) {
+        failure = error.what();
+        return false;
+    }
 }
 
 std::size_t CallTimer::waiting() const {
@@ -48,11 +70,27 @@ void CallTimer::run(const std::stop_token& stop) {
         by_key.erase(call.key);
         calls.erase(calls.begin());
         lock.unlock();
-        try {
-            call.run();
-        } catch (...) {
-            // A failed call is dropped; the later ones still run.
-        }
+        run_call(call);
         lock.lock();
+    }
+}
+
+void CallTimer::run_call(const Call& call) noexcept {
+    // A failed call is told and dropped; the later ones still run.
+    try {
+        call.run();
+    } catch (const std::exception& failure) {
+        tell_failure(call.key, failure.what());
+    } catch (...) {
+        tell_failure(call.key, "an unknown error");
+    }
+}
+
+void CallTimer::tell_failure(const std::string& key, const std::string& what) noexcept {
+    try {
+        if (on_failure)
+            on_failure(key, what);
+    } catch (...) {
+        // Not even the news could be told (no memory left).
     }
 }

@@ -15,17 +15,25 @@
 // order of their times. Each call has a key, and a new call of a key takes
 // the place of one still waiting. Calls still waiting when it is destroyed
 // are dropped; one running then is waited for.
+//
+// The thread starts with the first call. Where it cannot start (a process
+// limit), the call is given back to the caller, and the next call tries to
+// start the thread again.
 class CallTimer {
   public:
     using Clock = std::chrono::steady_clock;
+    // Told what failed: a call that threw (with its key), or the thread that
+    // could not start (with an empty key). Runs on the thread that met it.
+    using FailureHandler = std::function<void(const std::string& key, const std::string& what)>;
 
-    CallTimer();
+    explicit CallTimer(FailureHandler on_failure = nullptr);
     ~CallTimer();
     CallTimer(const CallTimer&) = delete;
     CallTimer& operator=(const CallTimer&) = delete;
 
-    // Any thread, a running call too.
-    void call_at(const std::string& key, Clock::time_point when, std::function<void()> call);
+    // Any thread, a running call too. False, with the failure told, when the
+    // thread cannot start: the call is not taken, and the caller makes it.
+    bool call_at(const std::string& key, Clock::time_point when, std::function<void()> call);
     // Any thread. The calls not yet started.
     std::size_t waiting() const;
 
@@ -36,9 +44,15 @@ class CallTimer {
     };
     using Calls = std::multimap<Clock::time_point, Call>;
 
+    // With `mutex` held. False, with the reason, when the thread is not
+    // running and cannot start.
+    bool start_thread(std::string& failure);
     void run(const std::stop_token& stop);
+    void run_call(const Call& call) noexcept;
+    void tell_failure(const std::string& key, const std::string& what) noexcept;
 
-    mutable std::mutex mutex;  // guards the two members below
+    const FailureHandler on_failure;
+    mutable std::mutex mutex;  // guards the three members below
     Calls calls;
     std::unordered_map<std::string, Calls::iterator> by_key;
     std::condition_variable_any wakeup;

@@ -151,6 +151,23 @@ TEST(AppPacks, OfTwoFilesWithOneSampleNameTheLaterPathDecides) {
     EXPECT_EQ(quarn.samples(), (Lines{"clap", "hh", "oh", "percy", "snare"}));
 }
 
+namespace {
+
+// The output area, once the news from other threads is in, holds `text`
+// (its lines joined by one space).
+bool shows(AppHarness& quarn, const std::string& text) {
+    quarn.app().show_background_failures();
+    std::string shown;
+    for (auto line : quarn.output()) {
+        while (line.ends_with(' '))
+            line.pop_back();
+        shown += line + " ";
+    }
+    return shown.find(text) != std::string::npos;
+}
+
+}  // namespace
+
 TEST(AppPacks, SamplesPastTheMemoryLimitAreRefusedByNameWhateverWayTheyCome) {
     AppHarness quarn;
     // A second of sound takes 768000 bytes at the engine's rate: two fit,
@@ -172,14 +189,15 @@ TEST(AppPacks, SamplesPastTheMemoryLimitAreRefusedByNameWhateverWayTheyCome) {
         fs::rename(quarn.base() / name, quarn.pack("mine") / name);
     };
     place("e.wav", 44100);
-    const Lines refused_e{"not loaded, past the 1.9 MiB a pack may hold:", "e.wav "};
-    ASSERT_TRUE(wait_until([&] { return quarn.pending().size() == 4; }, 10s));
-    EXPECT_EQ(quarn.pending(), (Lines{refused_c[0], refused_c[1], refused_e[0], refused_e[1]}));
+    // Told at once, with no command to follow.
+    ASSERT_TRUE(wait_until(
+        [&] { return shows(quarn, "not loaded, past the 1.9 MiB a pack may hold: e.wav"); }, 10s));
     // A replaced file gives its memory back: a.wav grows by a fifth and fits.
     place("a.wav", 52920);
     ASSERT_TRUE(quarn.settle("mine"));
     EXPECT_EQ(quarn.samples(), (Lines{"a", "b", "d", "marker2"}));
-    EXPECT_EQ(quarn.pending().size(), 4u);
+    EXPECT_EQ(quarn.pending(), refused_c);
+    EXPECT_FALSE(shows(quarn, "a.wav"));
 }
 
 TEST(AppPacks, PackNamesThatLeaveTheSamplesFolderAreRefused) {
@@ -195,23 +213,6 @@ TEST(AppPacks, PackNamesThatLeaveTheSamplesFolderAreRefused) {
     }
 }
 
-namespace {
-
-// The output area, once the news from other threads is in, holds `text`
-// (its lines joined by one space).
-bool shows(AppHarness& quarn, const std::string& text) {
-    quarn.app().show_background_failures();
-    std::string shown;
-    for (auto line : quarn.output()) {
-        while (line.ends_with(' '))
-            line.pop_back();
-        shown += line + " ";
-    }
-    return shown.find(text) != std::string::npos;
-}
-
-}  // namespace
-
 TEST(AppPacks, ThreadsThatCannotStartLeaveTheProgramRunningAndAreTold) {
     const long queue_room = inotify_queue_room();
     if (queue_room == 0)
@@ -221,6 +222,8 @@ TEST(AppPacks, ThreadsThatCannotStartLeaveTheProgramRunningAndAreTold) {
     const std::string kRefused = "Resource temporarily unavailable";
     const std::string kNoHelpers =
         "could not start a decoding thread: " + kRefused + "; the files were decoded all the same";
+    const std::string kNoTimer = "could not start a thread for second tries: " + kRefused +
+                                 "; files that did not decode were tried again all the same";
     // In a child process of its own, where pthread_create fails as it does
     // under a process limit.
     const std::string failures = in_child_process([&] {
@@ -246,10 +249,10 @@ TEST(AppPacks, ThreadsThatCannotStartLeaveTheProgramRunningAndAreTold) {
                 check(shows(quarn, kNoHelpers), "no word of the decoding threads");
         }
         {
-            // Threads start from the main thread only. Each file that does
-            // not decode holds the watcher's thread before its retry, while
-            // renames in a sub-folder overflow its queue: the lost events are
-            // caught up by decoding the pack on the watcher's thread.
+            // Threads start from the main thread only. With no thread to wait
+            // on, each file that does not decode holds the watcher's thread
+            // before its second try, while renames in a sub-folder overflow
+            // its queue: the lost events are caught up on the watcher's thread.
             refuse_threads(ThreadRefusal::OffMainThread);
             AppHarness quarn;
             const fs::path flood = quarn.pack("default") / "sub";
@@ -264,10 +267,8 @@ TEST(AppPacks, ThreadsThatCannotStartLeaveTheProgramRunningAndAreTold) {
             check(wait_until([&] { return quarn.samples() == without_kick; }),
                   "kick.wav that does not decode is still loaded");
             overflow_inotify_queue(flood, queue_room);
-            if (helpers)
-                check(
-                    wait_until([&] { return shows(quarn, kNoHelpers); }, std::chrono::seconds(60)),
-                    "no word of the watcher's decoding threads");
+            check(wait_until([&] { return shows(quarn, kNoTimer); }, std::chrono::seconds(60)),
+                  "no word of the thread for second tries");
             // The watcher goes on.
             check(quarn.settle("default"), "a file added afterwards was not loaded");
             Lines loaded = quarn.samples();

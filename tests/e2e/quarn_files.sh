@@ -255,9 +255,10 @@ code=$(e2e_wait_exit p)
 [ "$code" = 0 ] || e2e_fail "Ctrl-C ended Quarn with exit code $code"
 
 # --- threads that cannot start, as under a process limit: told, and Quarn goes on ---
-# Only the main thread may start one. Files that do not decode hold the
-# watcher (kick.wav is seen to go first) while renames in a sub-folder of the
-# pack overflow its queue: its catch-up decodes the pack on its own thread.
+# Only the main thread may start one. With no thread to wait on for their
+# second tries, files that do not decode hold the watcher (kick.wav is seen to
+# go first) while renames in a sub-folder of the pack overflow its queue: its
+# catch-up decodes the pack on its own thread.
 shim="$QUARN_BUILD_DIR/librefuse_threads.so"
 if [ -e "$shim" ]; then
     e2e_start r 140 44 "'$base/quarn'" SDL_AUDIODRIVER=dummy "LD_PRELOAD=$shim"
@@ -272,8 +273,8 @@ if [ -e "$shim" ]; then
         eval '! e2e_screen_has r "│kick "'
     perl -e 'for (1 .. 10000) { rename "$ARGV[0]/a", "$ARGV[0]/b"; rename "$ARGV[0]/b", "$ARGV[0]/a" }' \
         "$flood"
-    e2e_wait_for r "could not start a decoding thread:" 30
-    e2e_wait_for r "Resource temporarily unavailable; the files"
+    e2e_wait_for r "could not start a thread for second tries:" 30
+    e2e_wait_for r "Resource temporarily unavailable; files that"
     cp "$base/samples/drovan/bd.wav" "$base/samples/default/later.wav"
     e2e_wait_for r "│later"
     e2e_keys r C-c
