@@ -9,10 +9,10 @@
 #include "tui/component/terminal_session.h"
 
 int main(int argc, char** argv) {
-    // A write to a closed pipe (a take or the sound going to a FIFO whose
-    // reader left) fails with EPIPE, which the writer reports; the signal must
-    // not end the program. Set before the ending signals are caught, which
-    // then leave it alone.
+    // A write to a closed pipe (the greeting, with the output piped to a
+    // reader that has gone) fails with EPIPE; the signal must not end the
+    // program. Set before the ending signals are caught, which then leave it
+    // alone.
     std::signal(SIGPIPE, SIG_IGN);
     std::cout << "hi!" << std::endl;
     // Refused before the screen opens, so that the line stays on the terminal.

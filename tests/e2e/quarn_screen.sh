@@ -280,6 +280,14 @@ code=$(e2e_wait_exit file)
 [ "$(cat "$refused/err")" = "error: cannot use this terminal: standard output is not a terminal" ] ||
     e2e_fail "output to a file was refused with \"$(cat "$refused/err")\""
 [ "$(cat "$refused/out")" = "hi!" ] || e2e_fail "the file holds more than \"hi!\": $(head -c 200 "$refused/out")"
+# Output to a pipe whose reader has gone: the greeting's write fails, and the
+# program is refused as above rather than killed by SIGPIPE.
+code=0
+SDL_AUDIODRIVER=dummy perl -e 'pipe(my $r, my $w) or die; close $r; open(STDOUT, ">&", $w) or die;
+    exec @ARGV or die' "$refused/quarn" 2>"$refused/err" || code=$?
+[ "$code" = 1 ] || e2e_fail "output to a closed pipe ended Quarn with exit code $code, not 1"
+[ "$(cat "$refused/err")" = "error: cannot use this terminal: standard output is not a terminal" ] ||
+    e2e_fail "output to a closed pipe was refused with \"$(cat "$refused/err")\""
 
 # --- xterm's key sequences are keys, never text; Ctrl-\ ends it in order too ---
 e2e_quarn_start x 140 44 TERM=xterm-256color
