@@ -70,14 +70,14 @@ void App::report_watcher_failure(const std::string& path, const std::string& wha
                               what);
 }
 
-void App::report_retry_failure(const std::string& path, const std::string& what) {
+void App::report_retry_failure(const std::string& path, const std::exception_ptr& failure) {
     if (path.empty()) {
         report_background_failure(
             L"could not start a thread for second tries:",
-            what + "; files that did not decode were tried again all the same");
+            reason_of(failure) + "; files that did not decode were tried again all the same");
         return;
     }
-    report_watcher_failure(path, what);
+    report_watcher_failure(path, reason_of(failure));
 }
 
 void App::show_background_failures() {

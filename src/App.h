@@ -147,7 +147,7 @@ class App : public ParseListener {
     void report_watcher_failure(const std::string& path, const std::string& what);
     // A second try that failed (with its path), or the timer's thread that
     // could not start (no path): the tries then wait on the watcher's thread.
-    void report_retry_failure(const std::string& path, const std::string& what);
+    void report_retry_failure(const std::string& path, const std::exception_ptr& failure);
     // A file that could not be decoded for `failure` (not merely a file that
     // is no sound). Any thread.
     void report_decoding_failure(const std::string& path, std::exception_ptr failure) noexcept;
@@ -287,8 +287,8 @@ class App : public ParseListener {
     // Second tries of files that did not decode, a pause after the first, so
     // that no other file event waits for the pause. Declared last: it stops
     // before the members its calls use go.
-    std::unique_ptr<CallTimer> retry_timer =
-        std::make_unique<CallTimer>([this](const std::string& path, const std::string& what) {
-            report_retry_failure(path, what);
+    std::unique_ptr<CallTimer> retry_timer = std::make_unique<CallTimer>(
+        [this](const std::string& path, const std::exception_ptr& failure) {
+            report_retry_failure(path, failure);
         });
 };

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cwchar>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <utility>
@@ -14,20 +15,6 @@
 #include "audio/SampleDecoder.h"
 #include "io/RegularFile.h"
 #include "tui/screen/unicode.h"
-
-namespace {
-
-std::string reason_of(const std::exception_ptr& failure) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception& error) {
-        return error.what();
-    } catch (...) {
-        return "an unknown error";
-    }
-}
-
-}  // namespace
 
 void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
     if (name.empty()) {
@@ -244,6 +231,15 @@ std::uint64_t decoded_bytes(std::uint64_t frames) {
     return frames * audio::kChannels * sizeof(float);
 }
 
+// The memory a file takes once decoded, by its declared length; nothing for
+// one that will not decode (no sound file, or one too long to be loaded).
+std::optional<std::uint64_t> declared_bytes_of(const std::string& path) {
+    const auto frames = audio::declared_frames_of(path);
+    if (!frames || *frames > audio::kMaxDecodedFrames)
+        return std::nullopt;
+    return decoded_bytes(*frames);
+}
+
 std::wstring memory_text(std::uint64_t bytes) {
     constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
     const double size = static_cast<double>(bytes);
@@ -322,7 +318,7 @@ std::vector<std::string> App::files_within_limit(const std::vector<std::string>&
             continue;
         // A file that does not open takes nothing: its decoding fails.
         deciding.push_back(paths[i]);
-        sizes.push_back(decoded_bytes(audio::declared_frames_of(paths[i]).value_or(0)));
+        sizes.push_back(declared_bytes_of(paths[i]).value_or(0));
     }
     std::vector<std::string> picked;
     std::vector<std::wstring> refused;
@@ -351,10 +347,10 @@ std::shared_ptr<AudioBuffer> App::decode_within_limit(std::uint64_t generation,
                                                       SampleReservation& reservation,
                                                       bool& refused) {
     refused = false;
-    const auto frames = audio::declared_frames_of(path);
-    if (!frames)
+    const auto declared = declared_bytes_of(path);
+    if (!declared)
         return nullptr;
-    const std::uint64_t bytes = decoded_bytes(*frames);
+    const std::uint64_t bytes = *declared;
     const std::string name = get_extension(path).name;
     std::uint64_t limit;
     std::shared_ptr<AudioBuffer> replaced;

@@ -1,6 +1,5 @@
 #include "CallTimer.h"
 
-#include <exception>
 #include <system_error>
 #include <utility>
 
@@ -15,7 +14,7 @@ CallTimer::~CallTimer() {
 
 bool CallTimer::call_at(const std::string& key, Clock::time_point when,
                         std::function<void()> call) {
-    std::string failure;
+    std::exception_ptr failure;
     {
         std::lock_guard<std::mutex> lock(mutex);
         const auto found = by_key.find(key);
@@ -33,14 +32,14 @@ bool CallTimer::call_at(const std::string& key, Clock::time_point when,
     return false;
 }
 
-bool CallTimer::start_thread(std::string& failure) {
+bool CallTimer::start_thread(std::exception_ptr& failure) {
     if (thread.joinable())
         return true;
     try {
         thread = std::jthread([this](std::stop_token stop) { run(stop); });
         return true;
-    } catch (const std::system_error& error) {
-        failure = error.what();
+    } catch (const std::system_error&) {
+        failure = std::current_exception();
         return false;
     }
 }
@@ -79,17 +78,15 @@ void CallTimer::run_call(const Call& call) noexcept {
     // A failed call is told and dropped; the later ones still run.
     try {
         call.run();
-    } catch (const std::exception& failure) {
-        tell_failure(call.key, failure.what());
     } catch (...) {
-        tell_failure(call.key, "an unknown error");
+        tell_failure(call.key, std::current_exception());
     }
 }
 
-void CallTimer::tell_failure(const std::string& key, const std::string& what) noexcept {
+void CallTimer::tell_failure(const std::string& key, const std::exception_ptr& failure) noexcept {
     try {
         if (on_failure)
-            on_failure(key, what);
+            on_failure(key, failure);
     } catch (...) {
         // Not even the news could be told (no memory left).
     }

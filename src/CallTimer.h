@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -24,7 +25,8 @@ class CallTimer {
     using Clock = std::chrono::steady_clock;
     // Told what failed: a call that threw (with its key), or the thread that
     // could not start (with an empty key). Runs on the thread that met it.
-    using FailureHandler = std::function<void(const std::string& key, const std::string& what)>;
+    using FailureHandler =
+        std::function<void(const std::string& key, const std::exception_ptr& failure)>;
 
     explicit CallTimer(FailureHandler on_failure = nullptr);
     ~CallTimer();
@@ -46,10 +48,10 @@ class CallTimer {
 
     // With `mutex` held. False, with the reason, when the thread is not
     // running and cannot start.
-    bool start_thread(std::string& failure);
+    bool start_thread(std::exception_ptr& failure);
     void run(const std::stop_token& stop);
     void run_call(const Call& call) noexcept;
-    void tell_failure(const std::string& key, const std::string& what) noexcept;
+    void tell_failure(const std::string& key, const std::exception_ptr& failure) noexcept;
 
     const FailureHandler on_failure;
     mutable std::mutex mutex;  // guards the three members below

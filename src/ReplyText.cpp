@@ -85,3 +85,13 @@ std::vector<std::wstring> wrap_text(const std::wstring& text, int width) {
         return {text};
     return fill_lines(words_of(text), width, false);
 }
+
+std::string reason_of(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "an unknown error";
+    }
+}

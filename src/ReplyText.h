@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -24,3 +25,7 @@ std::vector<std::wstring> wrap_words(const std::vector<std::wstring>& words,
 // A line of text as it is when it fits; otherwise its words in lines of at
 // most `width` columns, one blank between them.
 std::vector<std::wstring> wrap_text(const std::wstring& text, int width = reply_width);
+
+// What a failure is told by: the exception's message, or "an unknown error"
+// for an exception that is no std::exception.
+std::string reason_of(const std::exception_ptr& failure);

@@ -74,7 +74,7 @@ SampleDecoder::~SampleDecoder() {
     close();
 }
 
-bool SampleDecoder::open(const std::string& path, std::uint32_t sample_rate) {
+bool SampleDecoder::open_file(const std::string& path, std::uint32_t sample_rate) {
     close();
     if (sample_rate < 1)
         return false;
@@ -96,18 +96,25 @@ bool SampleDecoder::open(const std::string& path, std::uint32_t sample_rate) {
     file_channels_ = info.channels;
     ratio_ = static_cast<double>(sample_rate) / info.samplerate;
     declared_frames_ = frames_at_ratio(info.frames, ratio_);
-    if (static_cast<std::uint32_t>(info.samplerate) != sample_rate) {
-        if (ratio_ > kMaxRatio || ratio_ < 1.0 / kMaxRatio) {
-            close();
-            return false;
-        }
+    if (ratio_ > kMaxRatio || ratio_ < 1.0 / kMaxRatio) {
+        close();
+        return false;
+    }
+    file_rate_ = static_cast<std::uint32_t>(info.samplerate);
+    return true;
+}
+
+bool SampleDecoder::open(const std::string& path, std::uint32_t sample_rate) {
+    if (!open_file(path, sample_rate))
+        return false;
+    if (file_rate_ != sample_rate) {
         const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
         // One thread: a pack switch already decodes a file on every core.
         const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
         soxr_error_t error = nullptr;
         converter_.reset(
-            soxr_create(info.samplerate, sample_rate, kChannels, &error, &io, &quality, &runtime));
+            soxr_create(file_rate_, sample_rate, kChannels, &error, &io, &quality, &runtime));
         if (!converter_ || error != nullptr) {
             close();
             return false;
@@ -221,8 +228,9 @@ void silence_non_finite(float* samples, std::uint64_t frames) {
 
 std::optional<std::uint64_t> declared_frames_of(const std::string& path,
                                                 std::uint32_t sample_rate) {
+    // The header alone: no converter is set up for a file only measured.
     SampleDecoder decoder;
-    if (!decoder.open(path, sample_rate))
+    if (!decoder.open_file(path, sample_rate))
         return std::nullopt;
     return decoder.declared_frames();
 }
@@ -237,7 +245,7 @@ DecodedSound decode_file(const std::string& path, std::uint32_t sample_rate,
     // set aside for it.
     const std::uint64_t declared = decoder.declared_frames();
     max_frames = std::min(max_frames, declared + declared / 8 + sample_rate);
-    std::uint64_t capacity = std::min(decoder.declared_frames() + kSlackFrames, max_frames);
+    std::uint64_t capacity = std::min(declared + kSlackFrames, max_frames);
     auto samples = std::make_unique_for_overwrite<float[]>(capacity * kChannels);
     std::uint64_t frames = 0;
     std::vector<float> overflow;

@@ -17,6 +17,14 @@ namespace audio {
 // format). A longer file would take the memory of the whole program.
 inline constexpr std::uint64_t kMaxDecodedFrames = 30ull * 60 * kSampleRate;
 
+// The number of frames the file says it holds at `sample_rate`, read from its
+// header without decoding it; nothing when it does not open as a sound file.
+// What decode_file makes of it is at most a little longer (see there).
+//
+// Threads: any thread, several at once.
+std::optional<std::uint64_t> declared_frames_of(const std::string& path,
+                                                std::uint32_t sample_rate = kSampleRate);
+
 // Reads a WAV or MP3 file (anything libsndfile reads) as interleaved stereo
 // float frames at `sample_rate`: a mono file gives two equal channels; of more
 // than two channels the first two are left and right and the others are
@@ -53,6 +61,10 @@ class SampleDecoder {
         void operator()(soxr* converter) const;
     };
 
+    friend std::optional<std::uint64_t> declared_frames_of(const std::string&, std::uint32_t);
+
+    // The file and its header, without the converter: false as open() is.
+    bool open_file(const std::string& path, std::uint32_t sample_rate);
     // Reads the next block of the file into `stereo_`; false at its end.
     bool refill();
     std::uint64_t read_unconverted(float* output, std::uint64_t frame_count);
@@ -61,6 +73,7 @@ class SampleDecoder {
     std::unique_ptr<sf_private_tag, FileCloser> file_;
     std::unique_ptr<soxr, ConverterDeleter> converter_;  // null at equal rates
     int file_channels_ = 0;
+    std::uint32_t file_rate_ = 0;
     double ratio_ = 1.0;
     std::uint64_t declared_frames_ = 0;
     bool end_of_file_ = false;
@@ -76,14 +89,6 @@ struct DecodedSound {
     std::unique_ptr<float[]> samples;
     std::uint64_t frames = 0;
 };
-
-// The number of frames the file says it holds at `sample_rate`, read from its
-// header without decoding it; nothing when it does not open as a sound file.
-// What decode_file makes of it is at most a little longer (see there).
-//
-// Threads: any thread, several at once.
-std::optional<std::uint64_t> declared_frames_of(const std::string& path,
-                                                std::uint32_t sample_rate = kSampleRate);
 
 // Decodes the whole file into one array of its final size, read 4096 frames
 // at a time. Nothing (null samples) for a file that does not open, holds no

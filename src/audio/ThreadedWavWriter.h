@@ -15,6 +15,17 @@
 
 namespace audio {
 
+// How a take ended.
+struct TakeEnd {
+    // Why it ended early, as an errno value: EFBIG at the WAV size limit,
+    // ENOENT when its file was lost, ENOBUFS when the ring filled; 0 when it
+    // went well.
+    int error = 0;
+    bool full = false;  // it reached the WAV size limit and holds all it can
+    FilePlace place = FilePlace::at_path;
+    std::uint64_t frames = 0;  // the frames its file holds
+};
+
 // A WAV file written on a thread of its own, so that recording never touches
 // the disk on the audio thread: the audio thread hands each period's frames
 // over through a FrameRing made when the file is opened, and the writer
@@ -32,17 +43,6 @@ namespace audio {
 //
 // Threads: open() and close() on one controlling thread (the main thread);
 // push() on one producer thread at a time (the audio thread); failed() on any.
-// How a take ended.
-struct TakeEnd {
-    // Why it ended early, as an errno value: EFBIG at the WAV size limit,
-    // ENOENT when its file was lost, ENOBUFS when the ring filled; 0 when it
-    // went well.
-    int error = 0;
-    bool full = false;  // it reached the WAV size limit and holds all it can
-    FilePlace place = FilePlace::at_path;
-    std::uint64_t frames = 0;  // the frames its file holds
-};
-
 class ThreadedWavWriter {
   public:
     // Called on the writer thread when the take has failed and its file is complete.

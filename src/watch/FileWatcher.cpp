@@ -161,14 +161,19 @@ void FileWatcher::update_foreign_roots() {
 }
 
 void FileWatcher::run() {
+    guarded("", "", [this] { watch_loop(); });
+}
+
+template <class Work>
+void FileWatcher::guarded(const std::string& dir, const std::string& filename, Work&& work) {
     try {
-        watch_loop();
+        work();
     } catch (const abi::__forced_unwind&) {
         throw;  // the thread is being cancelled: its unwinding must go on
     } catch (const std::exception& error) {
-        tell_failure("", "", "", error.what());
+        tell_failure(dir, filename, "", error.what());
     } catch (...) {
-        tell_failure("", "", "", "an unknown error");
+        tell_failure(dir, filename, "", "an unknown error");
     }
 }
 
@@ -288,20 +293,14 @@ void FileWatcher::dispatch(const std::vector<Notification>& notifications) {
         }
         if (listener == nullptr)
             continue;
-        try {
+        // One event's failure leaves the others to be handled.
+        guarded(note.dir, note.filename, [&] {
             if (note.missed)
                 listener->handleMissedFileActions(note.watch_id, note.dir);
             else
                 listener->handleFileAction(note.watch_id, note.dir, note.filename, note.action,
                                            note.old_filename);
-        } catch (const abi::__forced_unwind&) {
-            throw;
-        } catch (const std::exception& error) {
-            // One event's failure leaves the others to be handled.
-            tell_failure(note.dir, note.filename, "", error.what());
-        } catch (...) {
-            tell_failure(note.dir, note.filename, "", "an unknown error");
-        }
+        });
     }
 }
 

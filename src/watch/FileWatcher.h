@@ -106,6 +106,9 @@ class FileWatcher {
     void update_foreign_roots();
     // The thread's top level: whatever escapes the loop is told and ends it.
     void run();
+    // Runs `work`; what it throws is told about dir + filename.
+    template <class Work>
+    void guarded(const std::string& dir, const std::string& filename, Work&& work);
     void watch_loop();
     // Tells `cause` + `what` about dir + filename; builds the news itself, so
     // that the callers' catch blocks cannot throw.
