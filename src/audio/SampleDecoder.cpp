@@ -236,31 +236,41 @@ std::optional<std::uint64_t> declared_frames_of(const std::string& path,
 }
 
 DecodedSound decode_file(const std::string& path, std::uint32_t sample_rate,
-                         std::uint64_t max_frames) {
+                         std::uint64_t max_frames, const RoomCheck& room) {
+    auto failed = [](DecodeFailure why) {
+        DecodedSound nothing;
+        nothing.failure = why;
+        return nothing;
+    };
+    auto may_hold = [&](std::uint64_t frames) { return !room || room(frames); };
     SampleDecoder decoder;
-    if (!decoder.open(path, sample_rate) || decoder.declared_frames() > max_frames)
-        return {};
-    // An estimated length (a compressed file) may be a little short, but a
-    // file that runs on far past it is not let take more memory than was
-    // set aside for it.
+    if (!decoder.open(path, sample_rate))
+        return failed(DecodeFailure::not_a_sound);
     const std::uint64_t declared = decoder.declared_frames();
-    max_frames = std::min(max_frames, declared + declared / 8 + sample_rate);
+    if (declared > max_frames)
+        return failed(DecodeFailure::too_long);
     std::uint64_t capacity = std::min(declared + kSlackFrames, max_frames);
+    if (!may_hold(capacity))
+        return failed(DecodeFailure::no_room);
     auto samples = std::make_unique_for_overwrite<float[]>(capacity * kChannels);
     std::uint64_t frames = 0;
     std::vector<float> overflow;
     for (;;) {
         if (frames == capacity) {
             // The file runs longer than it said (an estimated length): the
-            // array grows, up to the bound.
+            // array grows, as far as there is room for it.
             overflow.resize(kReadFrames * kChannels);
             const std::uint64_t more = decoder.read(overflow.data(), kReadFrames);
             if (more == 0)
                 break;
             if (more > max_frames - frames)
-                return {};
+                return failed(DecodeFailure::too_long);
             silence_non_finite(overflow.data(), more);
-            capacity = std::min(max_frames, std::max(frames + more, capacity + capacity / 2));
+            const std::uint64_t grown =
+                std::min(max_frames, std::max(frames + more, capacity + capacity / 2));
+            if (!may_hold(grown))
+                return failed(DecodeFailure::no_room);
+            capacity = grown;
             samples = moved_to(samples, frames, capacity);
             std::copy_n(overflow.data(), more * kChannels, samples.get() + frames * kChannels);
             frames += more;
@@ -274,7 +284,7 @@ DecodedSound decode_file(const std::string& path, std::uint32_t sample_rate,
         frames += read;
     }
     if (frames == 0)
-        return {};
+        return failed(DecodeFailure::not_a_sound);
     // A file that ends well before its declared length gives back the rest.
     if (capacity - frames > kReadFrames)
         samples = moved_to(samples, frames, frames);

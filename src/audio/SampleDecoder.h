@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -83,22 +84,30 @@ class SampleDecoder {
     std::size_t stereo_position_ = 0;
 };
 
+// Why a decode gave nothing.
+enum class DecodeFailure { none, not_a_sound, too_long, no_room };
+
 // A whole sound: `frames` interleaved stereo frames; `samples` null when the
-// file gave nothing.
+// file gave nothing, and `failure` then says why.
 struct DecodedSound {
     std::unique_ptr<float[]> samples;
     std::uint64_t frames = 0;
+    DecodeFailure failure = DecodeFailure::none;
 };
 
+// Asked on the decoding thread before the decoded array is made or grows,
+// with the frames it would then hold in all; false refuses the memory, and
+// the decode gives nothing.
+using RoomCheck = std::function<bool(std::uint64_t frames)>;
+
 // Decodes the whole file into one array of its final size, read 4096 frames
-// at a time. Nothing (null samples) for a file that does not open, holds no
-// frames, or would pass `max_frames`, or that runs on past its declared
-// length by more than an eighth and a second (so that what a caller sets
-// aside for a file by its declared length holds); a damaged file gives the
-// frames before the damage. Allocation failure is thrown as std::bad_alloc.
+// at a time. Nothing (null samples) for a file that does not open or holds
+// no frames, one that would pass `max_frames`, or one whose memory `room`
+// refuses; a damaged file gives the frames before the damage. Allocation
+// failure is thrown as std::bad_alloc.
 //
 // Threads: any thread, several at once.
 DecodedSound decode_file(const std::string& path, std::uint32_t sample_rate = kSampleRate,
-                         std::uint64_t max_frames = kMaxDecodedFrames);
+                         std::uint64_t max_frames = kMaxDecodedFrames, const RoomCheck& room = {});
 
 }  // namespace audio
