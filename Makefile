@@ -4,7 +4,7 @@
 # (plain, AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer, fuzz smoke run)
 
 PACKAGES := cmake ninja-build g++ pkg-config make libgtest-dev tmux \
-            libsdl2-dev libsndfile1-dev libsoxr-dev libncurses-dev \
+            libsdl2-dev libsndfile1-dev libmpg123-dev libsoxr-dev libncurses-dev \
             tao-pegtl-dev picojson-dev clang libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

@@ -1,5 +1,7 @@
 #include "App.h"
 
+#include <algorithm>
+
 #include "ReplyText.h"
 #include "string_utils.h"
 #include "tui/screen/unicode.h"
@@ -46,12 +48,13 @@ App::~App() {
 void App::report_background_failure(const std::wstring& title, const std::string& reason) {
     {
         std::lock_guard<std::mutex> lock(output_mutex);
-        // A fault that recurs (a thread limit met by every decoding) is told once.
-        std::wstring news = title + L"\n" + tui::to_wstring(reason);
-        if (news == last_background_failure)
+        // A fault that recurs while its news waits (a thread limit met by
+        // every decoding) is told once; once shown, it is told again.
+        const std::pair<std::wstring, std::string> news{title, reason};
+        if (std::find(background_failures.begin(), background_failures.end(), news) !=
+            background_failures.end())
             return;
-        background_failures.emplace_back(title, reason);
-        last_background_failure = std::move(news);
+        background_failures.push_back(news);
     }
     std::lock_guard<std::mutex> lock(wake_mutex);
     if (wake_interface)
@@ -68,16 +71,6 @@ void App::report_watcher_failure(const std::string& path, const std::string& wha
     const std::string shown = path.starts_with(samples) ? path.substr(samples.size()) : path;
     report_background_failure(L"could not follow a change to " + tui::to_wstring(shown) + L":",
                               what);
-}
-
-void App::report_retry_failure(const std::string& path, const std::exception_ptr& failure) {
-    if (path.empty()) {
-        report_background_failure(
-            L"could not start a thread for second tries:",
-            reason_of(failure) + "; files that did not decode were tried again all the same");
-        return;
-    }
-    report_watcher_failure(path, reason_of(failure));
 }
 
 void App::show_background_failures() {

@@ -3,20 +3,17 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "AudioEngine.h"
-#include "CallTimer.h"
 #include "Help.h"
 #include "InputParser.h"
+#include "SampleIntake.h"
 #include "Sequencer.h"
 #include "UserLib.h"
 #include "tui/component/component.h"
@@ -57,6 +54,8 @@ class App : public ParseListener {
     Sequencer& get_sequencer() { return *sequencer; }
     AudioEngine& get_audio_engine() { return *audio_engine; }
     InputParser& get_input_parser() { return *input_parser; }
+    // Any thread. Where the pack's files become samples (the memory bound, the second tries).
+    SampleIntake& get_sample_intake() { return *intake; }
 
     // The commands' side of the application. Main thread, inside InputParser::parse.
     void on_sample_pack(const std::string& name) override;
@@ -90,16 +89,6 @@ class App : public ParseListener {
     // each step on the audio thread. run() gives the screen's redraw.
     void connect_sequencer(std::function<void(int step)> on_step);
 
-    // The memory the loaded samples may take in all, however they came (a
-    // pack switch or files added while running): files past it are refused
-    // by name, judged by their declared lengths before they are decoded. At
-    // most 2 GiB, and a quarter of the memory on a machine with less than
-    // 8 GiB. Any thread; applies to the files loaded after it.
-    static std::uint64_t machine_sample_memory_limit();
-    void limit_sample_memory(std::uint64_t bytes);
-    // Any thread. Files that did not decode, waiting for their second try.
-    std::size_t waiting_retries() const { return retry_timer->waiting(); }
-
     // Main thread. Ends a recording that failed while it ran (a full disk, the
     // file-size limit, a disk too slow) and says so in the output area at
     // once, clearing the "Record" box; does nothing otherwise. The interface
@@ -126,91 +115,48 @@ class App : public ParseListener {
   private:
     friend class CommandField;
 
-    // Handlers bound to the sample library for one pack switch; the
-    // generation tells a late handler of an earlier pack to stay out.
-    void bind_file_handlers(std::uint64_t generation, const std::string& folder);
-    void on_sample_file_changed(std::uint64_t generation, const std::string& folder,
+    // The pack's file handlers (AppFileEvents.cpp), bound to the sample
+    // library for one pack: a late handler of an earlier pack stays out.
+    void bind_file_handlers(std::uint64_t pack, const std::string& folder);
+    void on_sample_file_changed(std::uint64_t pack, const std::string& folder,
                                 const std::string& path);
-    void on_sample_file_deleted(std::uint64_t generation, const std::string& folder,
+    void on_sample_file_deleted(std::uint64_t pack, const std::string& folder,
                                 const std::string& path);
-    void on_sample_file_moved(std::uint64_t generation, const std::string& folder,
+    void on_sample_file_moved(std::uint64_t pack, const std::string& folder,
                               const std::string& old_path, const std::string& new_path);
-    // File events of the pack were lost: loads its files as a switch would
-    // and takes the instruments of samples whose files are gone, leaving the
-    // other instruments and the parts alone.
-    void on_sample_files_missed(std::uint64_t generation, const std::string& folder);
+    // File events of the pack were lost: loads the files that changed as a
+    // switch would and takes the instruments of samples whose files are
+    // gone, leaving the other instruments and the parts alone.
+    void on_sample_files_missed(std::uint64_t pack, const std::string& folder);
+    // A changed file for its change: stored, refused, or tried once more.
+    // Watcher's thread, or the intake's timer thread for the second try.
+    void take_changed_file(const SampleIntake::Change& change, const std::string& path,
+                           bool second_try);
+    // Adds or replaces the sample named after `path`; an empty buffer removes
+    // it and its instruments. Under the intake's commit lock, on the thread
+    // of the change it stores.
+    void update_sample(const std::string& path, std::shared_ptr<AudioBuffer> buffer);
+    // The files of a switch, each the last of its sample name in path order,
+    // taken in for their changes and added in that order; the refused ones
+    // named in the output area. Main thread.
+    void load_pack_files(std::uint64_t pack, const std::vector<std::string>& paths);
+    // Of a pack's files in path order, the last of each sample name: the one
+    // that decides it.
+    static std::vector<std::string> last_of_each_name(const std::vector<std::string>& paths);
+    // Names the files refused, under the title of their refusal: `now` in the
+    // output area at once (no command to follow), otherwise after the
+    // command. Any thread.
+    void tell_refused(const std::vector<std::string>& paths,
+                      const std::vector<SampleIntake::Taken>& taken, bool now);
     // Any thread. Keeps the news of work that failed off the interface thread
     // (a plain title, the reason in bold lines) for show_background_failures
-    // and wakes the interface; the same news twice in a row is kept once.
+    // and wakes the interface; news still waiting to be shown is not kept twice.
     void report_background_failure(const std::wstring& title, const std::string& reason);
     // Watcher thread: a handler failed on `path`, or the watching ended ("").
     void report_watcher_failure(const std::string& path, const std::string& what);
-    // A second try that failed (with its path), or the timer's thread that
-    // could not start (no path): the tries then wait on the watcher's thread.
-    void report_retry_failure(const std::string& path, const std::exception_ptr& failure);
-    // A file that could not be decoded for `failure` (not merely a file that
-    // is no sound). Any thread.
-    void report_decoding_failure(const std::string& path, std::exception_ptr failure) noexcept;
-    // Adds or replaces the sample named after `path`; an empty buffer removes
-    // it and its instruments. Does nothing once another pack is active. Main
-    // thread or the watcher's thread.
-    void update_sample_of(std::uint64_t generation, const std::string& path,
-                          std::shared_ptr<AudioBuffer> buffer);
-    bool is_current(std::uint64_t generation);
     // Plays the loaded sample `name`; false when there is none. Any thread,
     // the audio thread too (from the step clock's trigger).
     bool play_sample(const std::string& name, float volume, int semitones);
-    // One buffer per path (null where a file does not decode), decoded on
-    // all cores. Main thread or the watcher's thread.
-    std::vector<std::shared_ptr<AudioBuffer>> decode_files(const std::vector<std::string>& paths);
-    // Adds a switch's decoded files, one buffer per path (null where a file
-    // did not decode), in the order of the paths.
-    void install_pack_samples(const std::vector<std::string>& paths,
-                              std::vector<std::shared_ptr<AudioBuffer>> buffers);
-
-    // Memory set aside for decodes in flight, counted with the loaded
-    // samples until it is given back, when it goes.
-    class SampleReservation {
-      public:
-        explicit SampleReservation(App& app) : app(app) {}
-        ~SampleReservation();
-        SampleReservation(const SampleReservation&) = delete;
-        SampleReservation& operator=(const SampleReservation&) = delete;
-        // samples_mutex held.
-        void add(std::uint64_t more);
-
-      private:
-        App& app;
-        std::uint64_t bytes = 0;
-    };
-    // Of a pack's files in path order, those a switch decodes: the last file
-    // of each sample name (the one that decides it), as far as they fit the
-    // memory limit by their declared lengths, taken in path order; the files
-    // past it are named in the output area. Sets their memory aside.
-    std::vector<std::string> files_within_limit(const std::vector<std::string>& paths,
-                                                SampleReservation& reservation);
-    // Decodes one file of the pack `generation` whose memory, with that of
-    // the loaded samples but the one it replaces, stays within the limit;
-    // null when it does not decode, when another pack is active, or when it
-    // is past the limit (`refused`, and named in the output area). A sample
-    // it replaces that would not fit beside it while it decodes lets go of
-    // its memory first: still listed, it is silent until the file is stored.
-    std::shared_ptr<AudioBuffer> decode_within_limit(std::uint64_t generation,
-                                                     const std::string& path,
-                                                     SampleReservation& reservation, bool& refused);
-    // samples_mutex held. The loaded samples' memory but that of `left_out`,
-    // and the memory set aside.
-    std::uint64_t sample_bytes_held(const std::string& left_out);
-    // The title under which files past the memory limit are named.
-    static std::wstring memory_refusal(std::uint64_t limit);
-
-    // Stores what an event found in `path`; a retry still waiting for the
-    // file is dropped, this being newer. Watcher's or retry thread.
-    void store_file_result(std::uint64_t generation, const std::string& path,
-                           std::shared_ptr<AudioBuffer> buffer);
-    // No lock held. Decodes `path` once more a moment later.
-    void schedule_retry(std::uint64_t generation, const std::string& path);
-    void retry_file(std::uint64_t generation, const std::string& path, std::uint64_t ticket);
 
     // An empty name lists the composition files and a name reaching outside
     // the base folder is refused; both reply and give false. Main thread.
@@ -248,21 +194,10 @@ class App : public ParseListener {
     std::unique_ptr<InputParser> input_parser;
     std::unique_ptr<Tutorial> tutorial_pager;
 
-    std::mutex samples_mutex;  // guards the seven members below
-    std::unordered_map<std::string, std::shared_ptr<AudioBuffer>> sample_buffers;
+    // The lock order of the whole program is written down in SampleIntake.h.
+    std::mutex samples_mutex;  // guards the two members below
+    SampleIntake::SampleMap sample_buffers;
     std::vector<std::string> sample_names;  // load order
-    std::uint64_t pack_generation = 0;      // counts pack switches
-    // While a switch decodes its pack: the names its handlers removed meanwhile.
-    bool pack_loading = false;
-    std::unordered_set<std::string> removed_while_loading;
-    std::uint64_t sample_memory_limit = machine_sample_memory_limit();  // bytes
-    std::uint64_t reserved_sample_bytes = 0;                            // by decodes in flight
-
-    // Taken while a file event's result is stored (outside samples_mutex),
-    // so that a retry never stores an older state over a newer event's.
-    std::mutex file_commit_mutex;
-    std::unordered_map<std::string, std::uint64_t> retry_tickets;  // path: its waiting retry
-    std::uint64_t last_retry_ticket = 0;
 
     std::string base_folder;
     std::string pack_folder;
@@ -272,11 +207,10 @@ class App : public ParseListener {
     tui::CheckboxOption play_option;
     bool basic_view = true;
 
-    std::mutex output_mutex;  // guards the four members below; never held with another lock
+    std::mutex output_mutex;  // guards the three members below; never held with another lock
     std::vector<tui::Element> output;
     std::vector<tui::Element> pending_output;
     std::vector<std::pair<std::wstring, std::string>> background_failures;  // title, reason
-    std::wstring last_background_failure;
 
     std::mutex wake_mutex;                 // guards the member below; never held with another lock
     std::function<void()> wake_interface;  // set while run() shows the screen
@@ -284,11 +218,11 @@ class App : public ParseListener {
     std::wstring pack_name;     // main thread
     bool pack_refused = false;  // main thread: the last "use" named no pack
 
-    // Second tries of files that did not decode, a pause after the first, so
-    // that no other file event waits for the pause. Declared last: it stops
-    // before the members its calls use go.
-    std::unique_ptr<CallTimer> retry_timer = std::make_unique<CallTimer>(
-        [this](const std::string& path, const std::exception_ptr& failure) {
-            report_retry_failure(path, failure);
+    // Declared last: its timer's thread, which runs second tries on the
+    // members above, stops before they go.
+    std::unique_ptr<SampleIntake> intake = std::make_unique<SampleIntake>(
+        samples_mutex, sample_buffers,
+        [this](const std::wstring& title, const std::string& reason) {
+            report_background_failure(title, reason);
         });
 };

@@ -1,18 +1,13 @@
 #include "App.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cwchar>
 #include <filesystem>
-#include <optional>
 #include <sstream>
-#include <thread>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "ReplyText.h"
-#include "audio/SampleDecoder.h"
 #include "io/RegularFile.h"
 #include "tui/screen/unicode.h"
 
@@ -35,17 +30,16 @@ void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
         user_lib->is_pack(name) || (name != "." && !std::filesystem::exists(pack_folder, error));
     pack_name = to_wstring(name);  // as the pack list converts it, so that it is found there
     sequencer->clear();
-    std::uint64_t generation;
+    // From here on no change of the pack before is stored: the samples are
+    // emptied after it.
+    const std::uint64_t pack = intake->begin_pack();
     // The old pack's buffers are freed once the lock is released: the
     // trigger never waits for a free.
-    std::unordered_map<std::string, std::shared_ptr<AudioBuffer>> old_buffers;
+    SampleIntake::SampleMap old_buffers;
     {
         std::lock_guard<std::mutex> lock(samples_mutex);
         old_buffers.swap(sample_buffers);
         sample_names.clear();
-        generation = ++pack_generation;
-        pack_loading = follow;
-        removed_while_loading.clear();
     }
     old_buffers.clear();
     if (!follow)
@@ -53,20 +47,11 @@ void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
     try {
         // Bound before the library moves to the new folder, so that no event of
         // the new pack falls between the two; the handlers keep to their folder.
-        bind_file_handlers(generation, pack_folder);
+        bind_file_handlers(pack, pack_folder);
         user_lib->set_active_sample_pack(pack_folder);
-
-        // The samples are added in the order of their paths.
-        SampleReservation reservation(*this);
-        const std::vector<std::string> paths = files_within_limit(user_lib->files(), reservation);
-        install_pack_samples(paths, decode_files(paths));
+        load_pack_files(pack, user_lib->files());
     } catch (const std::exception& error) {
-        // What is loaded stays, and nothing is left half set for the next switch.
-        {
-            std::lock_guard<std::mutex> lock(samples_mutex);
-            pack_loading = false;
-            removed_while_loading.clear();
-        }
+        // What is loaded stays.
         add_failure(L"could not load all of the pack " + pack_name + L":", error.what());
     }
 
@@ -74,89 +59,94 @@ void App::load_sample_pack(const std::string& name, bool show_readme_lines) {
         show_readme(pack_folder + "/readme.txt");
 }
 
-std::vector<std::shared_ptr<AudioBuffer>> App::decode_files(const std::vector<std::string>& paths) {
-    // Decoding takes the time of a switch: spread it over the cores.
-    std::vector<std::shared_ptr<AudioBuffer>> buffers(paths.size());
-    std::atomic<std::size_t> next{0};
-    auto decode = [&] {
-        for (std::size_t i = next++; i < paths.size(); i = next++) {
-            try {
-                buffers[i] = audio_engine->load_sample(paths[i]);
-            } catch (...) {
-                report_decoding_failure(paths[i], std::current_exception());
-            }
-        }
-    };
-    const std::size_t workers =
-        std::min<std::size_t>(paths.size(), std::max(1u, std::thread::hardware_concurrency()));
-    std::vector<std::jthread> pool;
-    try {
-        pool.reserve(workers);
-        for (std::size_t i = 1; i < workers; ++i)
-            pool.emplace_back(decode);
-    } catch (const std::exception& error) {
-        // Out of threads (a process limit): the files a worker would have
-        // taken are left to this thread.
-        report_background_failure(
-            L"could not start a decoding thread:",
-            std::string(error.what()) + "; the files were decoded all the same");
-    }
-    decode();
-    pool.clear();
-    return buffers;
-}
-
-void App::report_decoding_failure(const std::string& path, std::exception_ptr failure) noexcept {
-    try {
-        report_background_failure(
-            L"could not decode " + tui::to_wstring(get_extension(path).name) + L":",
-            reason_of(failure));
-    } catch (...) {
-        // Not even the news could be made (no memory left): the file is left out.
-    }
-}
-
-void App::install_pack_samples(const std::vector<std::string>& paths,
-                               std::vector<std::shared_ptr<AudioBuffer>> buffers) {
-    // Of two files with one sample name the later path decides, also when it
-    // does not decode.
-    std::vector<std::string> names;
-    std::unordered_map<std::string, std::shared_ptr<AudioBuffer>> loaded;
+std::vector<std::string> App::last_of_each_name(const std::vector<std::string>& paths) {
+    std::unordered_map<std::string, std::size_t> last_of_name;
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        last_of_name[get_extension(paths[i]).name] = i;
+    std::vector<std::string> deciding;
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        const std::string name = get_extension(paths[i]).name;
-        if (!buffers[i]) {
-            if (loaded.erase(name))
-                std::erase(names, name);
-            continue;
+        if (last_of_name[get_extension(paths[i]).name] == i)
+            deciding.push_back(paths[i]);
+    }
+    return deciding;
+}
+
+void App::load_pack_files(std::uint64_t pack, const std::vector<std::string>& all_paths) {
+    // Of several files of one sample name the last in path order decides:
+    // the others are not decoded at all.
+    const std::vector<std::string> paths = last_of_each_name(all_paths);
+    std::vector<SampleIntake::Change> changes;
+    for (const auto& path : paths)
+        changes.push_back(intake->note_change(pack, get_extension(path).name));
+    std::vector<SampleIntake::Taken> taken = intake->take_all(paths, changes);
+    tell_refused(paths, taken, false);
+
+    // By name, in nodes that move into the samples without allocating.
+    SampleIntake::SampleMap loaded;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (taken[i].buffer)
+            loaded.emplace(changes[i].name, std::move(taken[i].buffer));
+    }
+    // Buffers a handler stored before the switch's files were listed: freed
+    // once the locks are released (declared first), so that the trigger never
+    // waits for a free.
+    std::vector<std::shared_ptr<AudioBuffer>> replaced;
+    intake->commit_all([&](const auto& stands) {
+        std::lock_guard<std::mutex> lock(samples_mutex);
+        // The pack's own files come first, in the order of their paths; where
+        // a handler has stored a later change of a name, that stands. All
+        // that can fail comes before the first change, so that a failure
+        // leaves the samples and their names in step.
+        std::vector<std::string> order;
+        std::unordered_set<std::string> placed;
+        order.reserve(paths.size() + sample_names.size());
+        placed.reserve(paths.size() + sample_names.size());
+        replaced.reserve(paths.size());
+        sample_buffers.reserve(sample_buffers.size() + loaded.size());
+        for (const auto& change : changes) {
+            const bool ours = stands(change);
+            placed.insert(change.name);
+            if (ours ? loaded.count(change.name) > 0 : sample_buffers.count(change.name) > 0)
+                order.push_back(change.name);
         }
-        if (!loaded.count(name))
-            names.push_back(name);
-        loaded[name] = std::move(buffers[i]);
+        for (const auto& name : sample_names) {
+            if (placed.insert(name).second)
+                order.push_back(name);
+        }
+        for (const auto& change : changes) {
+            if (!stands(change))
+                continue;
+            const auto found = sample_buffers.find(change.name);
+            if (found != sample_buffers.end()) {
+                replaced.push_back(std::move(found->second));
+                sample_buffers.erase(found);
+            }
+            if (auto node = loaded.extract(change.name))
+                sample_buffers.insert(std::move(node));
+        }
+        sample_names = std::move(order);
+    });
+}
+
+void App::tell_refused(const std::vector<std::string>& paths,
+                       const std::vector<SampleIntake::Taken>& taken, bool now) {
+    for (const auto refusal : {SampleIntake::Refusal::too_long, SampleIntake::Refusal::no_room}) {
+        std::vector<std::wstring> names;
+        std::string listed;
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            if (taken[i].refusal != refusal)
+                continue;
+            const std::string name = std::filesystem::path(paths[i]).filename().string();
+            names.push_back(to_wstring(name));
+            listed += (listed.empty() ? "" : " ") + name;
+        }
+        if (names.empty())
+            continue;
+        if (now)
+            report_background_failure(intake->refusal_title(refusal), listed);
+        else
+            add_words(intake->refusal_title(refusal), names);
     }
-    // The pack's handlers may have run while it was decoding. They saw later
-    // states of their files, so what they stored or removed stands; but the
-    // pack's own files come first, in the order of their paths.
-    std::lock_guard<std::mutex> lock(samples_mutex);
-    // All that can fail comes before the first change, so that a failure
-    // leaves the samples and their names in step.
-    std::vector<std::string> order;
-    order.reserve(names.size() + sample_names.size());
-    for (const auto& name : names) {
-        if (!removed_while_loading.count(name) || sample_buffers.count(name))
-            order.push_back(name);
-    }
-    const std::size_t pack_files = order.size();
-    for (const auto& name : sample_names) {
-        if (!loaded.count(name))
-            order.push_back(name);
-    }
-    sample_buffers.reserve(sample_buffers.size() + pack_files);
-    // Moved over whole, without allocating; a sample a handler stored stays.
-    for (std::size_t i = 0; i < pack_files; ++i)
-        sample_buffers.insert(loaded.extract(order[i]));
-    sample_names = std::move(order);
-    pack_loading = false;
-    removed_while_loading.clear();
 }
 
 void App::show_readme(const std::string& path) {
@@ -175,25 +165,14 @@ void App::show_readme(const std::string& path) {
     queue(std::move(lines));
 }
 
-bool App::is_current(std::uint64_t generation) {
-    std::lock_guard<std::mutex> lock(samples_mutex);
-    return generation == pack_generation;
-}
-
-void App::update_sample_of(std::uint64_t generation, const std::string& path,
-                           std::shared_ptr<AudioBuffer> buffer) {
+void App::update_sample(const std::string& path, std::shared_ptr<AudioBuffer> buffer) {
     const std::string name = get_extension(path).name;
-    if (!buffer) {
-        if (!is_current(generation))
-            return;
+    if (!buffer)
         sequencer->delete_sample(name);
-    }
     // The buffer replaced or removed is freed after the lock is released
     // (declared first, so destroyed last): the trigger never waits for a free.
     std::shared_ptr<AudioBuffer> old_buffer;
     std::lock_guard<std::mutex> lock(samples_mutex);
-    if (generation != pack_generation)
-        return;
     const auto found = sample_buffers.find(name);
     if (!buffer) {
         if (found != sample_buffers.end()) {
@@ -201,8 +180,6 @@ void App::update_sample_of(std::uint64_t generation, const std::string& path,
             sample_buffers.erase(found);
         }
         std::erase(sample_names, name);
-        if (pack_loading)
-            removed_while_loading.insert(name);
         return;
     }
     if (found == sample_buffers.end()) {
@@ -222,160 +199,4 @@ bool App::play_sample(const std::string& name, float volume, int semitones) {
         return false;
     audio_engine->play(found->second, volume, semitones);
     return true;
-}
-
-namespace {
-
-// The memory a decoded sound of `frames` takes.
-std::uint64_t decoded_bytes(std::uint64_t frames) {
-    return frames * audio::kChannels * sizeof(float);
-}
-
-// The memory a file takes once decoded, by its declared length; nothing for
-// one that will not decode (no sound file, or one too long to be loaded).
-std::optional<std::uint64_t> declared_bytes_of(const std::string& path) {
-    const auto frames = audio::declared_frames_of(path);
-    if (!frames || *frames > audio::kMaxDecodedFrames)
-        return std::nullopt;
-    return decoded_bytes(*frames);
-}
-
-std::wstring memory_text(std::uint64_t bytes) {
-    constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
-    const double size = static_cast<double>(bytes);
-    wchar_t text[32];
-    if (size >= kGiB)
-        std::swprintf(text, 32, L"%.1f GiB", size / kGiB);
-    else
-        std::swprintf(text, 32, L"%.1f MiB", size / (1024.0 * 1024.0));
-    return text;
-}
-
-std::wstring file_name_of(const std::string& path) {
-    return to_wstring(std::filesystem::path(path).filename().string());
-}
-
-// Whether `bytes` more fit beside `held` within `limit`.
-bool fits(std::uint64_t held, std::uint64_t bytes, std::uint64_t limit) {
-    return held <= limit && bytes <= limit - held;
-}
-
-}  // namespace
-
-std::uint64_t App::machine_sample_memory_limit() {
-    // Room for a few long samples, while the program, the sounds playing and
-    // the rest of the machine keep theirs.
-    constexpr std::uint64_t kMost = 2ull << 30;
-    const long pages = ::sysconf(_SC_PHYS_PAGES);
-    const long page_size = ::sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || page_size <= 0)
-        return kMost;
-    return std::min(kMost,
-                    static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size) / 4);
-}
-
-void App::limit_sample_memory(std::uint64_t bytes) {
-    std::lock_guard<std::mutex> lock(samples_mutex);
-    sample_memory_limit = bytes;
-}
-
-App::SampleReservation::~SampleReservation() {
-    if (bytes == 0)
-        return;
-    std::lock_guard<std::mutex> lock(app.samples_mutex);
-    app.reserved_sample_bytes -= bytes;
-}
-
-void App::SampleReservation::add(std::uint64_t more) {
-    bytes += more;
-    app.reserved_sample_bytes += more;
-}
-
-std::uint64_t App::sample_bytes_held(const std::string& left_out) {
-    std::uint64_t held = reserved_sample_bytes;
-    for (const auto& [name, buffer] : sample_buffers) {
-        if (name != left_out)
-            held += decoded_bytes(buffer->frame_count);
-    }
-    return held;
-}
-
-std::wstring App::memory_refusal(std::uint64_t limit) {
-    return L"not loaded, past the " + memory_text(limit) + L" a pack may hold:";
-}
-
-std::vector<std::string> App::files_within_limit(const std::vector<std::string>& paths,
-                                                 SampleReservation& reservation) {
-    // Of several files of one sample name the last decides: the others are
-    // not decoded at all.
-    std::unordered_map<std::string, std::size_t> last_of_name;
-    for (std::size_t i = 0; i < paths.size(); ++i)
-        last_of_name[get_extension(paths[i]).name] = i;
-    std::vector<std::string> deciding;
-    std::vector<std::uint64_t> sizes;
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (last_of_name[get_extension(paths[i]).name] != i)
-            continue;
-        // A file that does not open takes nothing: its decoding fails.
-        deciding.push_back(paths[i]);
-        sizes.push_back(declared_bytes_of(paths[i]).value_or(0));
-    }
-    std::vector<std::string> picked;
-    std::vector<std::wstring> refused;
-    std::uint64_t limit;
-    {
-        std::lock_guard<std::mutex> lock(samples_mutex);
-        limit = sample_memory_limit;
-        std::uint64_t held = sample_bytes_held("");
-        for (std::size_t i = 0; i < deciding.size(); ++i) {
-            if (!fits(held, sizes[i], limit)) {
-                refused.push_back(file_name_of(deciding[i]));
-                continue;
-            }
-            held += sizes[i];
-            reservation.add(sizes[i]);
-            picked.push_back(deciding[i]);
-        }
-    }
-    if (!refused.empty())
-        add_words(memory_refusal(limit), refused);
-    return picked;
-}
-
-std::shared_ptr<AudioBuffer> App::decode_within_limit(std::uint64_t generation,
-                                                      const std::string& path,
-                                                      SampleReservation& reservation,
-                                                      bool& refused) {
-    refused = false;
-    const auto declared = declared_bytes_of(path);
-    if (!declared)
-        return nullptr;
-    const std::uint64_t bytes = *declared;
-    const std::string name = get_extension(path).name;
-    std::uint64_t limit;
-    std::shared_ptr<AudioBuffer> replaced;
-    {
-        std::lock_guard<std::mutex> lock(samples_mutex);
-        if (generation != pack_generation)
-            return nullptr;
-        limit = sample_memory_limit;
-        const std::uint64_t others = sample_bytes_held(name);
-        refused = !fits(others, bytes, limit);
-        const auto found = sample_buffers.find(name);
-        if (!refused && found != sample_buffers.end() &&
-            !fits(others + decoded_bytes(found->second->frame_count), bytes, limit)) {
-            replaced = std::move(found->second);
-            sample_buffers.erase(found);
-        }
-        if (!refused)
-            reservation.add(bytes);
-    }
-    if (refused) {
-        // Told at once: no command is under way for it to follow.
-        report_background_failure(memory_refusal(limit),
-                                  std::filesystem::path(path).filename().string());
-        return nullptr;
-    }
-    replaced.reset();  // freed here, before its replacement is decoded
-    return audio_engine->load_sample(path);
 }

@@ -202,8 +202,8 @@ class AudioEngine {
     bool device_started = false;                        // main thread only
     std::atomic<bool> recording{false};
     std::mutex players_mutex;  // guards `players`, `encoder` and `recording`
-    // Under `players_mutex` too, like every member below: all the players
-    // there can be, made with the engine, so that no play allocates.
+    // Under `players_mutex` too, as are the fades further below: all the
+    // players there can be, made with the engine, so that no play allocates.
     std::array<AudioPlayer, kMaxPlayers> player_pool;
     std::vector<AudioPlayer*> players;                        // the sounding ones, oldest first
     std::vector<AudioPlayer*> idle_players;                   // the rest
@@ -211,8 +211,9 @@ class AudioEngine {
     std::array<float, kMixFrames * audio::kChannels> mix_buffer;
     std::mutex recording_failed_mutex;  // guards the callback below; taken with no other
     std::function<void()> recording_failed_callback;
-    // The fades of players that gave way, summed: a ring whose next frame to
-    // play is `fade_start`; the `fade_frames` from there hold sound, the rest 0.
+    // Under `players_mutex`: the fades of players that gave way, summed: a
+    // ring whose next frame to play is `fade_start`; the `fade_frames` from
+    // there hold sound, the rest 0.
     std::array<float, kFadeFrames * audio::kChannels> fade_tail{};
     int fade_start = 0;
     int fade_frames = 0;

@@ -46,7 +46,7 @@ bool CallTimer::start_thread(std::exception_ptr& failure) {
 
 std::size_t CallTimer::waiting() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return calls.size();
+    return calls.size() + (running ? 1 : 0);
 }
 
 void CallTimer::run(const std::stop_token& stop) {
@@ -68,9 +68,11 @@ void CallTimer::run(const std::stop_token& stop) {
         auto call = std::move(calls.begin()->second);
         by_key.erase(call.key);
         calls.erase(calls.begin());
+        running = true;
         lock.unlock();
         run_call(call);
         lock.lock();
+        running = false;
     }
 }
 

@@ -36,7 +36,7 @@ class CallTimer {
     // Any thread, a running call too. False, with the failure told, when the
     // thread cannot start: the call is not taken, and the caller makes it.
     bool call_at(const std::string& key, Clock::time_point when, std::function<void()> call);
-    // Any thread. The calls not yet started.
+    // Any thread. The calls not yet over: waiting, or running.
     std::size_t waiting() const;
 
   private:
@@ -54,9 +54,10 @@ class CallTimer {
     void tell_failure(const std::string& key, const std::exception_ptr& failure) noexcept;
 
     const FailureHandler on_failure;
-    mutable std::mutex mutex;  // guards the three members below
+    mutable std::mutex mutex;  // guards the four members below
     Calls calls;
     std::unordered_map<std::string, Calls::iterator> by_key;
+    bool running = false;
     std::condition_variable_any wakeup;
     std::jthread thread;  // declared last: stops before the members above go
 };

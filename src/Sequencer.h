@@ -66,11 +66,13 @@ bool key_is(const picojson::value& object, const std::string& key) {
 
 // The musical state and its step clock.
 //
-// Threads: every operation may be called from the main thread and the file
-// watcher's thread; `tick` only from the audio thread. All of them take
-// `patterns_mutex` except `current_step`, `tick` while paused, and the plain
-// reads of the atomics. Lock order: this mutex first, then the application's
-// sample lock, then the audio engine's lock.
+// Threads: every operation may be called from the main thread, the file
+// watcher's thread and the sample intake's timer thread (a second try that
+// fails removes its sample's instruments); `tick` only from the audio
+// thread. All of them take `patterns_mutex` except `current_step`, `tick`
+// while paused, and the plain reads of the atomics. The program's lock order
+// is written in SampleIntake.h: this mutex comes after the intake's commit
+// lock and before the application's sample lock.
 class Sequencer {
   public:
     using StepCallback = std::function<void(int)>;

@@ -5,36 +5,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
-#include <thread>
 
 #include "tui/screen/unicode.h"
 #include "watch/FileSystem.h"
-
-namespace {
-
-// The pack callback running on this thread, if any: whose it is and the
-// dispatch lock it runs under.
-struct Dispatch {
-    UserLib* user_lib = nullptr;
-    std::unique_lock<std::mutex>* lock = nullptr;
-};
-thread_local Dispatch current_dispatch;
-
-// Marks the callbacks that run while it lives as this thread's.
-class DispatchScope {
-  public:
-    DispatchScope(UserLib& user_lib, std::unique_lock<std::mutex>& lock) : saved(current_dispatch) {
-        current_dispatch = Dispatch{&user_lib, &lock};
-    }
-    ~DispatchScope() { current_dispatch = saved; }
-    DispatchScope(const DispatchScope&) = delete;
-    DispatchScope& operator=(const DispatchScope&) = delete;
-
-  private:
-    Dispatch saved;
-};
-
-}  // namespace
 
 std::wstring to_wstring(const std::string& text) {
     return tui::to_wstring(text);
@@ -181,24 +154,8 @@ void UserLib::set_file_callbacks(FileCallback added, FileCallback deleted, FileC
     on_file_events_missed = std::move(missed);
 }
 
-bool UserLib::pause_callback(std::chrono::milliseconds pause) {
-    UserLib* self = current_dispatch.user_lib;
-    if (self == nullptr || current_dispatch.lock == nullptr)
-        return false;
-    std::string prefix;
-    {
-        std::lock_guard<std::mutex> lock(self->state_mutex);
-        prefix = self->active_pack_prefix;
-    }
-    current_dispatch.lock->unlock();
-    std::this_thread::sleep_for(pause);
-    current_dispatch.lock->lock();
-    std::lock_guard<std::mutex> lock(self->state_mutex);
-    return self->active_pack_prefix == prefix;
-}
-
 void UserLib::handle_missed_pack_events(const std::string& dir) {
-    std::unique_lock<std::mutex> dispatching(pack_dispatch_mutex);
+    std::lock_guard<std::mutex> dispatching(pack_dispatch_mutex);
     MissedCallback missed;
     {
         std::lock_guard<std::mutex> lock(state_mutex);
@@ -207,7 +164,6 @@ void UserLib::handle_missed_pack_events(const std::string& dir) {
             return;
         missed = on_file_events_missed;
     }
-    const DispatchScope scope(*this, dispatching);
     if (missed)
         missed();
 }
@@ -219,7 +175,7 @@ void UserLib::handle_pack_event(const std::string& dir, const std::string& filen
         return;
     }
     const std::string path = dir + filename;
-    std::unique_lock<std::mutex> dispatching(pack_dispatch_mutex);
+    std::lock_guard<std::mutex> dispatching(pack_dispatch_mutex);
     FileCallback file_callback;
     MoveCallback move_callback;
     {
@@ -235,7 +191,6 @@ void UserLib::handle_pack_event(const std::string& dir, const std::string& filen
         else
             move_callback = on_file_moved;
     }
-    const DispatchScope scope(*this, dispatching);
     if (file_callback)
         file_callback(path);
     if (move_callback)

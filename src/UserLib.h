@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -107,12 +106,6 @@ class UserLib {
     void set_file_callbacks(FileCallback added, FileCallback deleted, FileCallback modified,
                             MoveCallback moved, MissedCallback missed = nullptr);
 
-    // Inside a pack callback, on its thread: waits `pause` without holding
-    // up a pack switch meanwhile. True when the callback's pack is still the
-    // active one afterwards, so that the callback may go on; false (also
-    // outside a callback, without waiting) otherwise.
-    static bool pause_callback(std::chrono::milliseconds pause);
-
     // Any thread. The accepted files directly in `pack_folder`, as full
     // paths, sorted.
     static std::vector<std::string> list_sample_files(const std::string& pack_folder);
@@ -137,8 +130,7 @@ class UserLib {
     watch::WatchID pack_watch_id = 0;  // a watch of its own, for a pack outside the samples watch
     watch::WatchID samples_watch_id = 0;
 
-    // Held while a pack callback runs, so that a switch can wait it out;
-    // released while the callback pauses.
+    // Held while a pack callback runs, so that a switch can wait it out.
     std::mutex pack_dispatch_mutex;
 
     // Small lock, never held while calling out.

@@ -106,5 +106,6 @@ TEST(AppConcurrency, ClosingWhileAHandlerWaitsToRetry) {
     // The file's second decode waits for a pause; the App goes meanwhile,
     // and its retry with it, before the members the retry uses.
     write_file(quarn.pack("default") / "broken.wav", "x");
-    ASSERT_TRUE(wait_until([&] { return quarn.app().waiting_retries() == 1; }, 10s));
+    ASSERT_TRUE(
+        wait_until([&] { return quarn.app().get_sample_intake().waiting_retries() == 1; }, 10s));
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -96,6 +97,51 @@ TEST(AppFileEvents, FileThatFailsToDecodeTwiceIsRemoved) {
     EXPECT_FALSE(quarn.app().on_play_sample("kick"));
 }
 
+TEST(AppFileEvents, ASecondTryGivesWayToALaterChangeOfItsSampleName) {
+    // zap.wav stops decoding and waits for its second try; meanwhile another
+    // file of the name comes, or the file goes. The later change decides, as
+    // if the try had come first: the sample stays, from the other file.
+    struct Case {
+        std::string what;
+        std::function<void(AppHarness&)> later;
+        bool instrument_stays;  // a deletion takes the instrument, as always
+    };
+    auto place = [](AppHarness& quarn, const fs::path& from, const std::string& to) {
+        fs::create_directories((quarn.pack("default") / to).parent_path());
+        fs::copy_file(from, quarn.base() / "landing");
+        fs::rename(quarn.base() / "landing", quarn.pack("default") / to);
+    };
+    const std::vector<Case> cases = {
+        {"another file of the name, the bad one kept",
+         [&](AppHarness& quarn) { place(quarn, quarn.pack("default") / "hh.wav", "more/zap.wav"); },
+         true},
+        {"another file of the name, the bad one removed",
+         [&](AppHarness& quarn) {
+             place(quarn, quarn.pack("default") / "hh.wav", "more/zap.wav");
+             fs::remove(quarn.pack("default") / "zap.wav");
+         },
+         false},
+        {"another extension",
+         [&](AppHarness& quarn) { place(quarn, quarn.pack("default") / "percy.mp3", "zap.mp3"); },
+         true},
+    };
+    for (const auto& c : cases) {
+        AppHarness quarn;
+        place(quarn, quarn.pack("default") / "kick.wav", "zap.wav");
+        ASSERT_TRUE(wait_until([&] { return quarn.app().has_sample("zap"); }, kPatience)) << c.what;
+        ASSERT_FALSE(quarn.run("zap #-"));
+        ASSERT_FALSE(quarn.run("=verse"));
+        write_file(quarn.pack("default") / "zap.wav", "no longer a sound");
+        c.later(quarn);
+        ASSERT_TRUE(quarn.settle("default")) << c.what;
+        ASSERT_TRUE(wait_until(
+            [&] { return quarn.app().get_sample_intake().waiting_retries() == 0; }, kPatience));
+        EXPECT_TRUE(quarn.app().has_sample("zap")) << c.what;
+        EXPECT_EQ(holds(quarn.instruments(), "zap"), c.instrument_stays) << c.what;
+        EXPECT_EQ(holds(part_instruments(quarn, "verse"), "zap"), c.instrument_stays) << c.what;
+    }
+}
+
 TEST(AppFileEvents, ABurstOfFilesThatDoNotDecodeHoldsBackNoOtherFile) {
     AppHarness quarn;
     // Each is tried once more after a pause, but no event waits for another
@@ -111,7 +157,8 @@ TEST(AppFileEvents, ABurstOfFilesThatDoNotDecodeHoldsBackNoOtherFile) {
     write_wav(incoming / "good.wav");
     fs::rename(incoming / "good.wav", quarn.pack("default") / "good.wav");
     ASSERT_TRUE(wait_until([&] { return holds(quarn.samples(), "good"); }, kPatience));
-    ASSERT_TRUE(wait_until([&] { return quarn.app().waiting_retries() == 0; }, kPatience));
+    ASSERT_TRUE(wait_until([&] { return quarn.app().get_sample_intake().waiting_retries() == 0; },
+                           kPatience));
     EXPECT_EQ(quarn.samples(), (Lines{"clap", "hh", "kick", "oh", "percy", "snare", "good"}));
 }
 

@@ -63,9 +63,53 @@ std::string wav_header(int channels, std::uint32_t rate, int bits, std::uint32_t
     return header;
 }
 
+// A tone encoded by LAME into an MP3 stream's bytes; "" when it cannot be
+// written.
+struct Mp3Part {
+    int rate;
+    int channels;
+    double seconds;
+    int bitrate_mode;  // SF_BITRATE_MODE_...
+    double level;      // 0 the highest bitrate, 1 the lowest
+    bool without_length_frame = false;
+};
+
+// Parts of the kinds the tests join: a VBR file and a 320 kbit/s one, both
+// with a Xing or Info frame; 32 and 8 kbit/s ones, whose frames are too small
+// for one.
+constexpr Mp3Part kVbr{44100, 1, 3.0, SF_BITRATE_MODE_VARIABLE, 0.5};
+constexpr Mp3Part k320{44100, 2, 2.0, SF_BITRATE_MODE_CONSTANT, 0.0};
+constexpr Mp3Part k320Untagged{44100, 2, 2.0, SF_BITRATE_MODE_CONSTANT, 0.0, true};
+constexpr Mp3Part k32{44100, 1, 2.0, SF_BITRATE_MODE_CONSTANT, 1.0};
+constexpr Mp3Part k8{8000, 1, 5.0, SF_BITRATE_MODE_CONSTANT, 1.0};
+
+std::string mp3_bytes(const Mp3Part& part, const std::string& scratch) {
+    const auto frames = static_cast<std::size_t>(part.seconds * part.rate);
+    std::vector<float> samples;
+    for (float value : audio_test::sine(300.0, part.rate, frames, 0.5f))
+        samples.insert(samples.end(), static_cast<std::size_t>(part.channels), value);
+    if (!audio_test::write_mp3(scratch, part.rate, part.channels, samples, part.bitrate_mode,
+                               part.level))
+        return "";
+    const std::string bytes = quarn_test::read_file(scratch);
+    return part.without_length_frame ? audio_test::without_length_frame(bytes) : bytes;
+}
+
 class Decoding : public ::testing::Test {
   protected:
     std::string file(const std::string& name) const { return (dir.path() / name).string(); }
+
+    // Writes the parts joined end to end, as `cat` joins files, into `name`.
+    std::string joined_mp3(const std::string& name, const std::vector<Mp3Part>& parts) {
+        std::string bytes;
+        for (const Mp3Part& part : parts) {
+            const std::string part_bytes = mp3_bytes(part, file("scratch.mp3"));
+            EXPECT_FALSE(part_bytes.empty()) << name;
+            bytes += part_bytes;
+        }
+        quarn_test::write_file(file(name), bytes);
+        return file(name);
+    }
 
     quarn_test::TempDir dir;
     AudioEngine engine;
@@ -111,7 +155,56 @@ TEST_F(Decoding, ReadsMp3Files) {
     EXPECT_NEAR(static_cast<double>(buffer->frame_count), 96000.0, 96000.0 * 0.05);
     const auto samples = samples_of(*buffer);
     EXPECT_NEAR(audio_test::rms(samples, 2, 0), 0.5 / std::sqrt(2.0), 0.05);
-    EXPECT_NEAR(audio_test::rms(samples, 2, 1), 0.5 / std::sqrt(2.0), 0.05);
+    for (std::size_t i = 0; i < samples.size(); i += 2)
+        ASSERT_EQ(samples[i], samples[i + 1]) << "frame " << i / 2;
+}
+
+TEST_F(Decoding, AnMp3PlaysToTheEndOfItsStream) {
+    // Without its Xing frame a VBR file's length is known only by reading it
+    // all: it must give the frames of the tagged file, and the encoder's delay
+    // and padding that the tag would have cut (under two MP3 frames).
+    const std::string tagged = joined_mp3("tagged.mp3", {kVbr});
+    const std::string untagged = file("untagged.mp3");
+    const std::string stripped = audio_test::without_length_frame(quarn_test::read_file(tagged));
+    ASSERT_FALSE(stripped.empty()) << "LAME wrote no Xing frame";
+    quarn_test::write_file(untagged, stripped);
+    const audio::DecodedSound whole = audio::decode_file(tagged);
+    const audio::DecodedSound sound = audio::decode_file(untagged);
+    ASSERT_TRUE(whole.samples && sound.samples);
+    EXPECT_NEAR(static_cast<double>(whole.frames), 3.0 * 96000, 2.0);
+    EXPECT_GE(sound.frames, whole.frames);
+    EXPECT_LE(sound.frames, whole.frames + 2 * 1152 * 96000 / 44100);
+    // Its length is known before decoding, as closely.
+    EXPECT_NEAR(static_cast<double>(audio::declared_frames_of(untagged).value_or(0)),
+                static_cast<double>(sound.frames), 16.0);
+
+    // Files of other bitrates and rates joined end to end with `cat` decode to
+    // what they give apart, each of its own length, though the first one's
+    // Info frame states the first one's length alone.
+    const std::vector<std::vector<Mp3Part>> joins = {
+        {k320, k8}, {k320, k32}, {k8, k320Untagged}, {kVbr, k32, k8}};
+    for (std::size_t j = 0; j < joins.size(); ++j) {
+        const std::string joined = joined_mp3("joined.mp3", joins[j]);
+        const audio::DecodedSound sound = audio::decode_file(joined);
+        ASSERT_TRUE(sound.samples) << "join " << j;
+        std::uint64_t expected = 0;
+        for (const Mp3Part& part : joins[j]) {
+            const auto alone = audio::decode_file(joined_mp3("part.mp3", {part}));
+            ASSERT_TRUE(alone.samples) << "join " << j;
+            expected += alone.frames;
+        }
+        EXPECT_NEAR(static_cast<double>(sound.frames), static_cast<double>(expected),
+                    2.0 * joins[j].size())
+            << "join " << j;
+        // The last part is its tone, not silence: the last half second.
+        const std::vector<float> tail(sound.samples.get() + (sound.frames - 48000) * 2,
+                                      sound.samples.get() + sound.frames * 2);
+        EXPECT_NEAR(audio_test::rms(tail, 2, 0), 0.5 / std::sqrt(2.0), 0.1) << "join " << j;
+        // Measured to within the delay and padding of the first part.
+        EXPECT_NEAR(static_cast<double>(audio::declared_frames_of(joined).value_or(0)),
+                    static_cast<double>(sound.frames), 3.0 * 1152 * 96000 / 44100)
+            << "join " << j;
+    }
 }
 
 TEST_F(Decoding, MoreThanTwoChannelsAreMixedDownToTwo) {
@@ -159,13 +252,17 @@ TEST_F(Decoding, NanAndInfiniteSamplesBecomeSilence) {
 
 TEST_F(Decoding, GivesNothingForFilesWithoutSound) {
     ASSERT_TRUE(write_sound(file("empty.wav"), kWavFloat, 96000, 2, {}));
-    EXPECT_FALSE(engine.load_sample(file("empty.wav")));
     quarn_test::write_file(file("notes.wav"), "this is not a sound file, only text\n");
-    EXPECT_FALSE(engine.load_sample(file("notes.wav")));
     quarn_test::write_file(file("notes.mp3"), std::string(5000, 'x'));
-    EXPECT_FALSE(engine.load_sample(file("notes.mp3")));
-    EXPECT_FALSE(engine.load_sample(file("missing.wav")));
-    EXPECT_FALSE(engine.load_sample(dir.str()));
+    // A tag that an MP3 starts with, and no sound after it.
+    quarn_test::write_file(file("tag.mp3"), "ID3\x03" + std::string(5000, '\0'));
+    for (const std::string& path : {file("empty.wav"), file("notes.wav"), file("notes.mp3"),
+                                    file("tag.mp3"), file("missing.wav"), dir.str()}) {
+        EXPECT_FALSE(engine.load_sample(path)) << path;
+        const audio::DecodedSound sound = audio::decode_file(path);
+        EXPECT_FALSE(sound.samples) << path;
+        EXPECT_EQ(sound.failure, audio::DecodeFailure::not_a_sound) << path;
+    }
 }
 
 TEST_F(Decoding, ACutOffFileKeepsTheFramesBeforeTheCut) {
@@ -199,16 +296,94 @@ TEST_F(Decoding, AFileEndingBeforeItsDeclaredLengthGivesTheFramesItHolds) {
     }
 }
 
-TEST_F(Decoding, GivesNothingForASoundLongerThanHalfAnHour) {
+TEST_F(Decoding, ASoundLongerThanTheBoundIsTooLong) {
     // 31 minutes of 8-bit mono at 8 kHz, left sparse on disk: it would
-    // decode to 1.4 GB.
+    // decode to 1.4 GB. Its header says so, and nothing is decoded.
     constexpr std::uint32_t kBytes = 31 * 60 * 8000;
     quarn_test::write_file(file("long.wav"), wav_header(1, 8000, 8, kBytes));
     std::filesystem::resize_file(file("long.wav"), 44 + kBytes);
     EXPECT_FALSE(engine.load_sample(file("long.wav")));
+    EXPECT_EQ(audio::decode_file(file("long.wav")).failure, audio::DecodeFailure::too_long);
     // Its length is known before decoding, at the engine's rate.
     EXPECT_EQ(audio::declared_frames_of(file("long.wav")), 31u * 60 * 96000);
     EXPECT_EQ(audio::declared_frames_of(file("missing.wav")), std::nullopt);
+
+    // An MP3 whose length no header states is measured to its end: one frame
+    // past the bound is too long.
+    const std::string untagged = joined_mp3("untagged.mp3", {k320Untagged});
+    const std::uint64_t frames = audio::decode_file(untagged).frames;
+    ASSERT_GT(frames, 0u);
+    const audio::DecodedSound sound = audio::decode_file(untagged, 96000, frames - 1);
+    EXPECT_FALSE(sound.samples);
+    EXPECT_EQ(sound.failure, audio::DecodeFailure::too_long);
+}
+
+TEST_F(Decoding, TheRoomCheckIsAskedBeforeTheArrayIsMadeOrGrows) {
+    // A WAV file's array is made once, at its length.
+    ASSERT_TRUE(write_sound(file("short.wav"), kWavFloat, 96000, 2, counting_frames(10000)));
+    std::vector<std::uint64_t> asked;
+    const auto allow = [&](std::uint64_t frames) {
+        asked.push_back(frames);
+        return true;
+    };
+    audio::DecodedSound sound =
+        audio::decode_file(file("short.wav"), 96000, audio::kMaxDecodedFrames, allow);
+    EXPECT_EQ(sound.frames, 10000u);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_GE(asked[0], 10000u);
+    sound = audio::decode_file(file("short.wav"), 96000, audio::kMaxDecodedFrames,
+                               [](std::uint64_t) { return false; });
+    EXPECT_FALSE(sound.samples);
+    EXPECT_EQ(sound.frames, 0u);
+    EXPECT_EQ(sound.failure, audio::DecodeFailure::no_room);
+
+    // An MP3 that its writer goes on appending to while it is decoded runs
+    // past its measured length: the array grows, each time asked for with
+    // the frames it then holds in all. A refusal, or the bound passed on the
+    // way, gives nothing at all.
+    const std::string start = mp3_bytes(k320Untagged, file("scratch.mp3"));
+    const std::string more = mp3_bytes(k32, file("scratch.mp3"));
+    ASSERT_FALSE(start.empty() || more.empty());
+    const std::string path = file("growing.mp3");
+    quarn_test::write_file(path, start);
+    const std::uint64_t measured = audio::declared_frames_of(path).value_or(0);
+    quarn_test::write_file(path, start + more + more);
+    const std::uint64_t grown = audio::decode_file(path).frames;
+    ASSERT_GT(grown, measured + 4 * 96000);
+    struct Case {
+        std::uint64_t max_frames;
+        std::size_t refused_ask;  // 0: none
+        audio::DecodeFailure failure;
+    };
+    for (const Case& c : {Case{audio::kMaxDecodedFrames, 0, audio::DecodeFailure::none},
+                          Case{audio::kMaxDecodedFrames, 2, audio::DecodeFailure::no_room},
+                          Case{grown - 1, 0, audio::DecodeFailure::too_long}}) {
+        SCOPED_TRACE("refused ask " + std::to_string(c.refused_ask) + ", bound " +
+                     std::to_string(c.max_frames));
+        quarn_test::write_file(path, start);
+        asked.clear();
+        const auto room = [&](std::uint64_t frames) {
+            if (asked.empty())
+                quarn_test::write_file(path, start + more + more);
+            asked.push_back(frames);
+            return asked.size() != c.refused_ask;
+        };
+        sound = audio::decode_file(path, 96000, c.max_frames, room);
+        EXPECT_EQ(sound.failure, c.failure);
+        ASSERT_FALSE(asked.empty());
+        EXPECT_NEAR(static_cast<double>(asked[0]), static_cast<double>(measured), 16.0);
+        EXPECT_EQ(std::adjacent_find(asked.begin(), asked.end(), std::greater_equal<>()),
+                  asked.end());
+        if (c.failure != audio::DecodeFailure::none) {
+            EXPECT_FALSE(sound.samples);
+            EXPECT_EQ(sound.frames, 0u);
+            continue;
+        }
+        ASSERT_TRUE(sound.samples);
+        EXPECT_EQ(sound.frames, grown);
+        EXPECT_GE(asked.size(), 2u);
+        EXPECT_LE(sound.frames, asked.back());
+    }
 }
 
 TEST_F(Decoding, AFifoNamedLikeASampleGivesNothingAtOnceAndHoldsUpNoOtherFile) {

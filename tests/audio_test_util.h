@@ -33,6 +33,65 @@ inline bool write_sound(const std::string& path, int format, int rate, int chann
     return written;
 }
 
+// Writes an MP3 through libsndfile's LAME encoder, its bitrate chosen by
+// `bitrate_mode` (SF_BITRATE_MODE_...) and `level` (0 the highest, 1 the
+// lowest); false when libsndfile refuses. LAME puts a Xing or Info frame (the
+// stream's length and the encoder's delay and padding) first, unless the
+// bitrate leaves a frame too small for it.
+inline bool write_mp3(const std::string& path, int rate, int channels,
+                      const std::vector<float>& samples, int bitrate_mode, double level) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr)
+        return false;
+    // libsndfile answers the bitrate mode with false even where it takes it.
+    sf_command(file, SFC_SET_BITRATE_MODE, &bitrate_mode, sizeof bitrate_mode);
+    sf_command(file, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
+    const auto frames = static_cast<sf_count_t>(samples.size() / channels);
+    const bool written = sf_writef_float(file, samples.data(), frames) == frames;
+    sf_close(file);
+    return written;
+}
+
+// The size in bytes of the MPEG layer III frame whose header starts at `at`
+// in `bytes`; 0 when no such header starts there.
+inline std::size_t mp3_frame_size(const std::string& bytes, std::size_t at) {
+    if (at + 4 > bytes.size())
+        return 0;
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[at + i]); };
+    const int version = (byte(1) >> 3) & 3;  // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
+    const int bitrate_index = byte(2) >> 4;
+    const int rate_index = (byte(2) >> 2) & 3;
+    if (byte(0) != 0xff || (byte(1) & 0xe0) != 0xe0 || ((byte(1) >> 1) & 3) != 1 || version == 1 ||
+        bitrate_index == 0 || bitrate_index == 15 || rate_index == 3)
+        return 0;
+    static constexpr int kMpeg1Kbps[] = {0,   32,  40,  48,  56,  64,  80, 96,
+                                         112, 128, 160, 192, 224, 256, 320};
+    static constexpr int kMpeg2Kbps[] = {0,  8,  16, 24,  32,  40,  48, 56,
+                                         64, 80, 96, 112, 128, 144, 160};
+    static constexpr int kMpeg1Rates[] = {44100, 48000, 32000};
+    const int rate = kMpeg1Rates[rate_index] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
+    const int padding = (byte(2) >> 1) & 1;
+    if (version == 3)
+        return static_cast<std::size_t>(144000 * kMpeg1Kbps[bitrate_index] / rate + padding);
+    return static_cast<std::size_t>(72000 * kMpeg2Kbps[bitrate_index] / rate + padding);
+}
+
+// An MP3 file's bytes without its first frame when that is a Xing or Info
+// frame: a stream whose length is then known only by reading it all.
+// "" when the first frame is no such frame.
+inline std::string without_length_frame(const std::string& mp3) {
+    const std::size_t size = mp3_frame_size(mp3, 0);
+    const std::string first = mp3.substr(0, size);
+    if (size == 0 ||
+        (first.find("Xing") == std::string::npos && first.find("Info") == std::string::npos))
+        return "";
+    return mp3.substr(size);
+}
+
 // All frames of a sound file as floats, and its channel count and rate.
 struct Sound {
     std::vector<float> samples;

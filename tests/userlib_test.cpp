@@ -202,25 +202,6 @@ TEST(UserLibTest, SwitchWaitsForACallbackOfThePreviousPackButNotForItsPause) {
     release.set_value();
     switcher.join();
     EXPECT_TRUE(done_at_switch);
-
-    // A callback that pauses (for a file still being written) does not hold
-    // the switch up, and learns that its pack is gone.
-    std::atomic<bool> pausing{false};
-    std::promise<bool> went_on;
-    lib.set_file_callbacks(
-        [&](const std::string&) {
-            pausing = true;
-            went_on.set_value(UserLib::pause_callback(std::chrono::seconds(2)));
-        },
-        nullptr, nullptr, nullptr);
-    write_file(samples / "two/b.wav", "x");
-    ASSERT_TRUE(wait_until([&] { return pausing.load(); }));
-    auto pause_ended = went_on.get_future();
-    lib.set_active_sample_pack((samples / "one").string());
-    EXPECT_EQ(pause_ended.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
-        << "the switch waited for the pause";
-    EXPECT_FALSE(pause_ended.get());
-    EXPECT_FALSE(UserLib::pause_callback(std::chrono::seconds(3)));  // no callback here: no wait
 }
 
 TEST(UserLibTest, UnexpectedActionCodeIsReportedOnStandardOutput) {

@@ -108,4 +108,39 @@ sound_until=$("$probe" sound "$deep_raw" | sed 's/.*until=//')
 echo "the deep kick fell silent $(((sound_until - stop_frame) / 96)) ms after the stop"
 e2e_check_sanitizer_logs
 
+# MP3s joined end to end with `cat` play whole: percy.mp3 starts with an Info
+# frame that states its own length alone, and a decoder that trusts it stops
+# after the first copy. Twenty copies in the pack, played once by name: the
+# device output sounds from the first copy's onset to the end of the last
+# (each copy is 0.3 s of sound and, once joined, 0.37 s of stream).
+copies=20
+joined_base=$(e2e_base joined)
+mkdir -p "$joined_base/samples/default"
+for _ in $(seq $copies); do
+    cat "$QUARN_BUILD_DIR/samples/default/percy.mp3"
+done >"$joined_base/samples/default/joined.mp3"
+joined_raw="$joined_base/device.raw"
+e2e_quarn_start joined 120 40 SDL_AUDIODRIVER=disk "SDL_DISKAUDIOFILE=$joined_raw"
+e2e_wait_for joined "type 'help' for help"
+quarn_accept joined "joined"
+start_frame=$(($(stat -c %s "$joined_raw") / 8))
+well_past_the_end() {
+    [ $(($(stat -c %s "$joined_raw") / 8)) -gt $((start_frame + 10 * 96000)) ]
+}
+e2e_until 30 "the device output did not reach 10 s past the play" well_past_the_end
+e2e_keys joined C-c
+code=$(e2e_wait_exit joined)
+[ "$code" = 0 ] || e2e_fail "Ctrl-C ended Quarn with exit code $code"
+onset=$("$QUARN_BUILD_DIR/audio_probe" onsets "$joined_raw" | head -n 1)
+until_frame=$("$QUARN_BUILD_DIR/audio_probe" sound "$joined_raw" | sed 's/.*until=//')
+[ -n "$onset" ] || e2e_fail "the joined MP3 did not sound"
+played=$((until_frame - onset))
+echo "the joined MP3 played $((played / 96)) ms"
+# At least nine tenths of the copies' sound; at most a tenth past their stream.
+[ "$played" -ge $((copies * 28800 * 9 / 10)) ] ||
+    e2e_fail "the joined MP3 played $((played / 96)) ms, not its $copies copies"
+[ "$played" -le $((copies * 35108 * 11 / 10)) ] ||
+    e2e_fail "the joined MP3 played $((played / 96)) ms, longer than its $copies copies"
+e2e_check_sanitizer_logs
+
 echo "quarn_audio: all checks passed"

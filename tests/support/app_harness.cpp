@@ -34,9 +34,9 @@ tui::Pixel first_cell(const tui::Element& line) {
     return screen.PixelAt(0, 0);
 }
 
-void write_wav(const fs::path& path, int frames) {
+void write_wav(const fs::path& path, int frames, int rate) {
     SF_INFO info{};
-    info.samplerate = 44100;
+    info.samplerate = rate;
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);

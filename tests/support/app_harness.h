@@ -17,8 +17,8 @@ std::vector<std::string> texts(const std::vector<tui::Element>& lines);
 // The style of a line's first cell.
 tui::Pixel first_cell(const tui::Element& line);
 
-// A WAV file of `frames` frames of a quiet tone, 16-bit mono at 44100 Hz.
-void write_wav(const std::filesystem::path& path, int frames = 4410);
+// A WAV file of `frames` frames of a quiet tone, 16-bit mono at `rate`.
+void write_wav(const std::filesystem::path& path, int frames = 4410, int rate = 44100);
 
 // An App on a temporary base folder holding a copy of the shipped packs
 // (or nothing at all). Test thread only, apart from the App's own threads.
