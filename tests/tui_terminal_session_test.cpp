@@ -25,10 +25,11 @@ using namespace tui;
 namespace {
 
 struct Ending {
-    int status = 0;      // as waitpid gives it
-    std::string output;  // what the child wrote to its terminal
-    termios modes{};     // the terminal's modes after the child ended
-    bool hung = false;   // killed after the time limit
+    int status = 0;                   // as waitpid gives it
+    std::string output;               // what the child wrote to its terminal
+    termios modes{};                  // the terminal's modes after the child ended
+    bool hung = false;                // killed after the time limit
+    std::string output_when_stopped;  // what it had written when it stopped (Ctrl-Z)
 };
 
 enum class Input { Terminal, DevNull, TerminalClosedOnceDrawn };
@@ -58,21 +59,29 @@ Ending run_on_terminal(const std::function<int()>& body, Input input = Input::Te
     }
     fcntl(master, F_SETFL, O_NONBLOCK);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    for (;;) {
-        pollfd fd{master, POLLIN, 0};
-        poll(&fd, 1, 20);
+    auto read_output = [&] {
         char buffer[4096];
         ssize_t n;
         while (master >= 0 && (n = read(master, buffer, sizeof buffer)) > 0)
             ending.output.append(buffer, static_cast<std::size_t>(n));
+    };
+    for (;;) {
+        pollfd fd{master, POLLIN, 0};
+        poll(&fd, 1, 20);
+        read_output();
         if (input == Input::TerminalClosedOnceDrawn && master >= 0 &&
             ending.output.find("drawn") != std::string::npos) {
             close(master);
             close(slave);
             master = slave = -1;
         }
-        if (waitpid(child, &ending.status, WNOHANG) == child)
-            break;
+        if (waitpid(child, &ending.status, WNOHANG | WUNTRACED) == child) {
+            read_output();  // what it wrote last
+            if (!WIFSTOPPED(ending.status))
+                break;
+            ending.output_when_stopped = ending.output;  // the shell's "fg":
+            kill(child, SIGCONT);
+        }
         if (std::chrono::steady_clock::now() > deadline) {
             ending.hung = true;
             kill(child, SIGKILL);
@@ -90,6 +99,32 @@ Ending run_on_terminal(const std::function<int()>& body, Input input = Input::Te
 
 bool cooked(const termios& modes) {
     return (modes.c_lflag & ICANON) && (modes.c_lflag & ECHO);
+}
+
+// The order in which `output` switches the alternate screen and the mouse
+// reports: "screen" and "closed" for the alternate screen entered and left,
+// "mouse" and "no-mouse" for the mouse modes set and reset, each run of one
+// kind told once.
+std::string mouse_story(const std::string& output) {
+    std::string story, last;
+    for (std::size_t at = output.find("\x1b[?"); at != std::string::npos;
+         at = output.find("\x1b[?", at + 1)) {
+        const std::size_t end = output.find_first_not_of("0123456789;", at + 3);
+        if (end == std::string::npos || (output[end] != 'h' && output[end] != 'l'))
+            continue;
+        const std::string mode = output.substr(at + 3, end - at - 3);
+        const bool set = output[end] == 'h';
+        std::string told;
+        if (mode == "1049")
+            told = set ? "screen" : "closed";
+        else if (mode == "1000" || mode == "1002" || mode == "1003" || mode == "1006")
+            told = set ? "mouse" : "no-mouse";
+        if (told.empty() || told == last)
+            continue;
+        story += (story.empty() ? "" : " ") + told;
+        last = told;
+    }
+    return story;
 }
 
 // A wake pipe for the session, as the screen loop has one.
@@ -121,6 +156,11 @@ TEST(TuiTerminalSession, EndingSignalsAskTheLoopToEndAndFatalOnesRestoreTheTermi
         ASSERT_TRUE(WIFEXITED(ending.status)) << strsignal(signal_number);
         EXPECT_EQ(WEXITSTATUS(ending.status), 0) << strsignal(signal_number);
         EXPECT_TRUE(cooked(ending.modes)) << strsignal(signal_number);
+        // The mouse reports start once ncurses has set the screen up and end
+        // before it is left, all while the program runs (the child ends with
+        // _exit, which flushes nothing that stdio still holds).
+        EXPECT_EQ(mouse_story(ending.output), "screen mouse no-mouse closed")
+            << strsignal(signal_number);
     }
     // Signals that end the program: the terminal is given back first, also
     // after a stack overflow.
@@ -141,10 +181,23 @@ TEST(TuiTerminalSession, EndingSignalsAskTheLoopToEndAndFatalOnesRestoreTheTermi
         });
         ASSERT_TRUE(WIFSIGNALED(ending.status)) << strsignal(f.signal_number);
         EXPECT_EQ(WTERMSIG(ending.status), f.signal_number);
-        EXPECT_NE(ending.output.find("\x1b[?1049l"), std::string::npos)
-            << strsignal(f.signal_number) << ": the alternate screen was not left";
+        EXPECT_EQ(mouse_story(ending.output), "screen mouse no-mouse closed")
+            << strsignal(f.signal_number);
         EXPECT_TRUE(cooked(ending.modes)) << strsignal(f.signal_number);
     }
+    // Ctrl-Z: ncurses gives the terminal back until the program continues, the
+    // mouse mode with it. (In a group of its own, which the stop may halt.)
+    const Ending suspended = run_on_terminal([] {
+        setpgid(0, 0);
+        TerminalSession session(wake_pipe());
+        raise(SIGTSTP);
+        return 0;
+    });
+    ASSERT_TRUE(WIFEXITED(suspended.status));
+    EXPECT_EQ(mouse_story(suspended.output_when_stopped), "screen mouse no-mouse closed");
+    EXPECT_EQ(mouse_story(suspended.output),
+              "screen mouse no-mouse closed screen mouse no-mouse closed");
+    EXPECT_TRUE(cooked(suspended.modes));
 }
 
 TEST(TuiTerminalSession, AnOuterScopeKeepsTheEndingSignalsCaughtPastTheScreen) {
@@ -180,6 +233,12 @@ TEST(TuiTerminalSession, TheLoopEndsWhenItsInputEndsOrTheTerminalGoes) {
         EXPECT_FALSE(ending.hung) << static_cast<int>(input);
         ASSERT_TRUE(WIFEXITED(ending.status)) << static_cast<int>(input);
         EXPECT_EQ(WEXITSTATUS(ending.status), 0);
+        if (input == Input::DevNull) {
+            // Drawing leaves the mouse mode alone: it is set once, before the
+            // first frame, and reset once.
+            EXPECT_EQ(mouse_story(ending.output), "screen mouse no-mouse closed");
+            EXPECT_LT(ending.output.find("\x1b[?1006h"), ending.output.find("drawn"));
+        }
     }
 }
 

@@ -9,6 +9,8 @@
 #   e2e_program_pid NAME        the program's process id, while it runs
 #   e2e_wait_exit NAME [S]      wait for the program to end; print its exit code
 #   e2e_check_restored NAME     fail unless the program gave the terminal back
+#   e2e_check_mouse_on NAME     fail unless NAME's pane reports the mouse (any motion, SGR form)
+#   e2e_click NAME COL ROW      a left click at 0-based COL, ROW, made as a user's terminal makes it
 #   e2e_fail MESSAGE            print MESSAGE, the screens and any sanitizer report, then exit 1
 #   e2e_until S MESSAGE CMD...  poll CMD for up to S seconds; e2e_fail MESSAGE when it never holds
 #   e2e_cells NAME ARGS...      screen_cells ARGS on NAME's screen, colours and attributes kept
@@ -16,6 +18,7 @@
 # Quarn itself, copied with the sample packs into a base folder of its own
 # (saves and recordings land there), silent through SDL's dummy audio driver:
 #   e2e_quarn_start NAME WIDTH HEIGHT [VAR=VALUE...]
+#   e2e_quarn_shell NAME WIDTH HEIGHT   an interactive shell there, to type ./quarn into
 #   e2e_copy_packs DIR          copy the shipped packs into DIR
 #   e2e_base NAME               NAME's base folder
 #   e2e_check_sanitizer_logs    fail if a sanitizer wrote a report
@@ -39,10 +42,19 @@ e2e_tmux() {
     tmux -L "$E2E_SOCKET" -f /dev/null "$@"
 }
 
+# The terminal of a user who watches a session: a client of the sessions'
+# server, running in a pane of a second server, where typed bytes are what
+# that terminal reports.
+e2e_viewer_tmux() {
+    tmux -L "$E2E_SOCKET-viewer" -f /dev/null "$@"
+}
+
 e2e_cleanup() {
+    e2e_viewer_tmux kill-server >/dev/null 2>&1 || true
     e2e_tmux kill-server >/dev/null 2>&1 || true
     # tmux leaves the socket file of a killed server behind.
-    rm -f "${TMUX_TMPDIR:-/tmp}/tmux-$(id -u)/$E2E_SOCKET"
+    rm -f "${TMUX_TMPDIR:-/tmp}/tmux-$(id -u)/$E2E_SOCKET" \
+        "${TMUX_TMPDIR:-/tmp}/tmux-$(id -u)/$E2E_SOCKET-viewer"
     rm -rf "$E2E_DIR"
 }
 trap e2e_cleanup EXIT
@@ -130,9 +142,44 @@ e2e_wait_exit() {
 
 e2e_check_restored() {
     local name=$1 state
-    state=$(e2e_tmux display -p -t "$name" '#{alternate_on} #{cursor_flag} #{mouse_any_flag}')
-    [ "$state" = "0 1 0" ] ||
-        e2e_fail "$name left the terminal changed (alternate screen, cursor, mouse: $state)"
+    state=$(e2e_tmux display -p -t "$name" \
+        '#{alternate_on} #{cursor_flag} #{mouse_any_flag} #{mouse_sgr_flag}')
+    [ "$state" = "0 1 0 0" ] ||
+        e2e_fail "$name left the terminal changed (alternate screen, cursor, mouse, SGR: $state)"
+}
+
+# tmux passes clicks on to a pane only in the mouse mode the program set there.
+e2e_mouse_mode_is() {
+    [ "$(e2e_tmux display -p -t "$1" '#{mouse_any_flag} #{mouse_sgr_flag}')" = "$2" ]
+}
+
+e2e_check_mouse_on() {
+    e2e_poll 5 e2e_mouse_mode_is "$1" "1 1" ||
+        e2e_fail "$1's terminal does not report the mouse (any motion, SGR: $(e2e_tmux display \
+            -p -t "$1" '#{mouse_any_flag} #{mouse_sgr_flag}'))"
+}
+
+e2e_viewer_attached() {
+    [ "$(e2e_tmux display -p -t "$1" '#{session_attached}')" -ge 1 ]
+}
+
+# The viewer's pane is one row taller than NAME's window, for the client's
+# status line, so that the window keeps its size.
+e2e_start_viewer() {
+    local name=$1 size width height
+    size=$(e2e_tmux display -p -t "$name" '#{window_width} #{window_height}')
+    read -r width height <<<"$size"
+    e2e_viewer_tmux new-session -d -s "$name" -x "$width" -y $((height + 1)) \
+        env TERM=tmux-256color tmux -L "$E2E_SOCKET" -f /dev/null attach -t "$name"
+    e2e_until 5 "no client attached to $name" e2e_viewer_attached "$name"
+    [ "$(e2e_tmux display -p -t "$name" '#{window_width} #{window_height}')" = "$size" ] ||
+        e2e_fail "attaching a client resized $name"
+}
+
+e2e_click() {
+    local name=$1 at="$(($2 + 1));$(($3 + 1))"
+    e2e_viewer_tmux has-session -t "$name" 2>/dev/null || e2e_start_viewer "$name"
+    e2e_viewer_tmux send-keys -t "$name" -l $'\e[<0;'"$at"$'M\e[<0;'"$at"'m'
 }
 
 e2e_cells() {
@@ -151,19 +198,32 @@ e2e_copy_packs() {
     cp -r "$QUARN_BUILD_DIR/samples/default" "$QUARN_BUILD_DIR/samples/drovan" "$1/"
 }
 
-e2e_quarn_start() {
-    local name=$1 width=$2 height=$3
-    shift 3
+# COMMAND with Quarn and the packs copied into NAME's base folder, in Quarn's
+# environment.
+e2e_quarn_run() {
+    local name=$1 width=$2 height=$3 command=$4
+    shift 4
     local base
     base=$(e2e_base "$name")
     mkdir -p "$base"
     cp "$QUARN_BUILD_DIR/quarn" "$base/"
     e2e_copy_packs "$base/samples"
     local log="log_path=$E2E_DIR/sanitizer"
-    e2e_start "$name" "$width" "$height" "'$base/quarn'" SDL_AUDIODRIVER=dummy \
+    e2e_start "$name" "$width" "$height" "$command" SDL_AUDIODRIVER=dummy \
         "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}$log" \
         "UBSAN_OPTIONS=${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}$log" \
         "TSAN_OPTIONS=${TSAN_OPTIONS:+$TSAN_OPTIONS:}$log" "$@"
+}
+
+e2e_quarn_start() {
+    local name=$1 width=$2 height=$3
+    shift 3
+    e2e_quarn_run "$name" "$width" "$height" "'$(e2e_base "$name")/quarn'" "$@"
+}
+
+# An interactive shell with job control in NAME's base folder, at the prompt "$ ".
+e2e_quarn_shell() {
+    e2e_quarn_run "$1" "$2" "$3" "cd '$(e2e_base "$1")' && PS1='$ ' bash --norc --noprofile -i"
 }
 
 e2e_check_sanitizer_logs() {

@@ -1,10 +1,11 @@
 # Quarn's screen in a real terminal: the opening lines, commands with their
 # echoes and replies, errors under the field, the pattern grid with its lit
 # step, mute, the detailed view, the focus ring of Tab and Shift-Tab, the
-# command history, Ctrl-C, Ctrl-\ and SIGUSR1 (during a take) giving the
-# terminal back, terminals it cannot draw on refused, xterm's key sequences
-# handled as keys, a line longer than the field, and an 80x24 terminal with
-# more instruments than rows.
+# command history, the terminal's mouse mode and a real click, Ctrl-C, Ctrl-\
+# and SIGUSR1 (during a take) giving the terminal back, Ctrl-Z and fg,
+# terminals it cannot draw on refused, xterm's key sequences handled as keys,
+# a line longer than the field, and an 80x24 terminal with more instruments
+# than rows.
 source "$(dirname "$0")/lib.sh"
 
 cells="$QUARN_BUILD_DIR/screen_cells"
@@ -241,12 +242,52 @@ e2e_until 5 "the step clock did not give the field the focus back" focus_is fiel
 seen=""
 e2e_until 10 "the lit step did not move again after \"Play\"" lit_moves_in_rows 3
 
+# --- the mouse: while the program runs its terminal reports it, and a click
+# that a user's terminal makes (tmux passes it on only in that mode) ticks
+# "Play" off ---
+e2e_check_mouse_on q
+read -r row col < <(e2e_capture q | "$cells" find "] Play")
+e2e_click q "$col" "$row"
+e2e_wait_for q "[ ] Play"
+
 # --- Ctrl-C ends the program in order ---
 e2e_keys q C-c
 code=$(e2e_wait_exit q)
 [ "$code" = 0 ] || e2e_fail "Ctrl-C ended Quarn with exit code $code"
 e2e_check_restored q
 e2e_wait_for q "hi!"
+# Clicks no longer reach the terminal: none is echoed before the text typed after it.
+e2e_click q "$col" "$row"
+e2e_viewer_tmux send-keys -t q -l "typed after the click"
+e2e_wait_for q "typed after the click"
+e2e_screen_has q "[<" && e2e_fail "a click after the end was typed into the terminal"
+
+# --- Ctrl-Z gives the shell its terminal back without the mouse; fg takes both again ---
+alternate_screen_is() {
+    [ "$(e2e_tmux display -p -t z '#{alternate_on}')" = "$1" ]
+}
+e2e_quarn_shell z 140 44
+e2e_wait_for z "$"  # the prompt (capture-pane drops its trailing blank)
+e2e_type z "./quarn"
+e2e_keys z Enter
+e2e_wait_for z "type 'help' for help"
+e2e_check_mouse_on z
+e2e_keys z C-z
+e2e_wait_for z "Stopped"
+e2e_until 5 "Ctrl-Z left the alternate screen standing" alternate_screen_is 0
+e2e_mouse_mode_is z "0 0" || e2e_fail "Ctrl-Z left the mouse on in the shell"
+e2e_type z "fg"
+e2e_keys z Enter
+e2e_until 5 "fg did not take the alternate screen again" alternate_screen_is 1
+e2e_wait_for z "type 'help' for help"
+e2e_check_mouse_on z
+quarn_accept z "kick #"
+e2e_keys z C-c
+e2e_until 10 "Ctrl-C after fg did not end Quarn" alternate_screen_is 0
+e2e_type z 'echo "ended with $?"'
+e2e_keys z Enter
+e2e_wait_for z "ended with 0"
+e2e_check_restored z
 
 # --- kill -USR1 during a take ends the program in order, as SIGTERM does: the
 # take is completed, its header exact (not the one refreshed a second ago) ---

@@ -1,6 +1,6 @@
 # The UI layer in a real terminal: a framed window with a check box and the
 # input line, redraws posted from another thread, and the terminal given back
-# on every way out.
+# on every way out, its mouse mode included.
 source "$(dirname "$0")/lib.sh"
 
 demo="$QUARN_BUILD_DIR/tui_demo"
@@ -20,6 +20,7 @@ e2e_start demo 60 12 "$demo"
 e2e_wait_for demo "┌Demo──"
 e2e_wait_for demo "│[ ] Loud"
 e2e_wait_for demo "└──────"
+e2e_check_mouse_on demo
 e2e_type demo "kick 0.7 #- é中"
 e2e_wait_for demo "│kick 0.7 #- é中"
 e2e_keys demo Enter
@@ -45,6 +46,7 @@ e2e_check_restored demo
 for signal in TERM HUP; do
     e2e_start "sig$signal" 40 8 "$demo"
     e2e_wait_for "sig$signal" "ticks:"
+    e2e_check_mouse_on "sig$signal"
     kill "-$signal" "$(e2e_program_pid "sig$signal")"
     code=$(e2e_wait_exit "sig$signal")
     [ "$code" = 0 ] || e2e_fail "SIG$signal ended the demo with exit code $code"
@@ -54,6 +56,7 @@ done
 # A fatal signal still gives the terminal back, then kills the program.
 e2e_start crash 40 8 "$demo"
 e2e_wait_for crash "ticks:"
+e2e_check_mouse_on crash
 kill -SEGV "$(e2e_program_pid crash)"
 code=$(e2e_wait_exit crash)
 [ "$code" = 139 ] || e2e_fail "SIGSEGV ended the demo with exit code $code, not 139"

@@ -151,6 +151,52 @@ std::string terminfo_string(const char* name) {
 constexpr const char* mouse_on = "\033[?1000h\033[?1002h\033[?1003h\033[?1006h";
 constexpr const char* mouse_off = "\033[?1006l\033[?1003l\033[?1002l\033[?1000l";
 
+// Bytes that ncurses does not know of, written at once and past stdio's
+// buffer (where putp would keep them until the program exits). ncurses writes
+// its own output when it refreshes, so between two refreshes these keep their
+// place in the stream.
+void write_to_terminal(const char* bytes) {
+    std::size_t left = std::strlen(bytes);
+    while (left > 0) {
+        const ssize_t written = write(STDOUT_FILENO, bytes, left);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return;  // the terminal is gone: nothing left to tell it
+        }
+        bytes += written;
+        left -= static_cast<std::size_t>(written);
+    }
+}
+
+// ncurses' own handler of Ctrl-Z, while an open session wraps it.
+struct sigaction curses_suspend_action;
+
+// ncurses gives the terminal back on Ctrl-Z and takes it again when the
+// program continues; the mouse mode, which it does not know of, ends before
+// and starts again after, so that the shell meanwhile gets no mouse reports.
+void on_suspend_signal(int signal_number) {
+    const int saved_errno = errno;
+    write_to_terminal(mouse_off);
+    curses_suspend_action.sa_handler(signal_number);
+    write_to_terminal(mouse_on);
+    errno = saved_errno;
+}
+
+// False when ncurses installed no handler (the signal was ignored, as where
+// there is no job control).
+bool wrap_curses_suspend() {
+    struct sigaction current;
+    if (sigaction(SIGTSTP, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) ||
+        current.sa_handler == SIG_DFL || current.sa_handler == SIG_IGN)
+        return false;
+    curses_suspend_action = current;
+    struct sigaction wrapper = current;
+    wrapper.sa_handler = on_suspend_signal;
+    wrapper.sa_flags |= SA_ONSTACK;
+    return sigaction(SIGTSTP, &wrapper, nullptr) == 0;
+}
+
 void prepare_restore_bytes(bool mouse) {
     std::string bytes;
     if (mouse)
@@ -234,6 +280,8 @@ TerminalSession::TerminalSession(int fd) {
     install(SIGWINCH, on_resize_signal, &old_resize_action_);
 
     use_utf8_ctype();
+    // What stdio holds belongs before the screen, not after it.
+    std::fflush(stdout);
     const std::string refusal = TerminalRefusal();
     SCREEN* screen = refusal.empty() ? newterm(nullptr, stdout, stdin) : nullptr;
     if (screen == nullptr) {
@@ -251,17 +299,24 @@ TerminalSession::TerminalSession(int fd) {
         start_color();
         use_default_colors();
     }
-    bool mouse = tigetstr(const_cast<char*>("kmous")) != nullptr &&
-                 tigetstr(const_cast<char*>("kmous")) != reinterpret_cast<char*>(-1);
-    if (mouse)
-        putp(mouse_on);
-    mouse_ = mouse;
-    prepare_restore_bytes(mouse);
+    mouse_ = !terminfo_string("kmous").empty();
+    prepare_restore_bytes(mouse_);
+    // ncurses sends its set-up (the alternate screen among it) with its first
+    // refresh; the mouse mode comes after it, so that none of it undoes the mode.
+    refresh();
+    if (mouse_) {
+        write_to_terminal(mouse_on);
+        suspend_wrapped_ = wrap_curses_suspend();
+    }
 }
 
 TerminalSession::~TerminalSession() {
+    if (suspend_wrapped_)
+        sigaction(SIGTSTP, &curses_suspend_action, nullptr);
+    // Every frame is out (each refresh flushes ncurses' output); the mode ends
+    // before endwin leaves the alternate screen.
     if (mouse_)
-        putp(mouse_off);
+        write_to_terminal(mouse_off);
     curs_set(1);
     endwin();
     delscreen(static_cast<SCREEN*>(screen_));

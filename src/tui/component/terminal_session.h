@@ -34,10 +34,12 @@ class SignalScope {
 };
 
 // Owns the terminal through ncurses for its lifetime: alternate screen, keys
-// without echo, mouse, colours. Ending signals ask the loop to end and a
-// resize asks it to redraw, both by a byte on `wake_fd`; a fatal signal
-// restores the terminal first (see SignalScope). The destructor gives the
-// terminal back as it was. Main thread only; one at a time.
+// without echo, mouse, colours. The mouse mode reaches the terminal after
+// ncurses' set-up and ends before ncurses gives the terminal back, on Ctrl-Z
+// too. Ending signals ask the loop to end and a resize asks it to redraw, both
+// by a byte on `wake_fd`; a fatal signal restores the terminal first (see
+// SignalScope). The destructor gives the terminal back as it was. Main thread
+// only; one at a time.
 class TerminalSession {
   public:
     explicit TerminalSession(int wake_fd);
@@ -65,7 +67,8 @@ class TerminalSession {
     struct termios saved_termios_;
     bool have_termios_ = false;
     bool mouse_ = false;
-    void* screen_ = nullptr;  // ncurses' SCREEN
+    bool suspend_wrapped_ = false;  // ncurses' Ctrl-Z handler also ends and resumes the mouse
+    void* screen_ = nullptr;        // ncurses' SCREEN
 };
 
 }  // namespace tui
