@@ -10,8 +10,9 @@ const std::size_t max_output_len = 10;
 
 bool App::is_plain_name(const std::string& name) {
     // Composition and pack names become file names under the base folder:
-    // one holding "/" or being ".." would reach outside it.
-    return name.find('/') == std::string::npos && name != "..";
+    // one holding "/" or being ".." would reach outside it, and the system
+    // would cut one holding a NUL short, to another name.
+    return name.find_first_of("/\0", 0, 2) == std::string::npos && name != "..";
 }
 
 App::App(const std::string& base_folder)

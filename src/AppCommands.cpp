@@ -52,9 +52,9 @@ void App::on_save(const std::string& name) {
         composition.get<picojson::object>().insert({"samplePack", picojson::value(pack)});
     const std::string path = base_folder + "/" + name + ".json";
     std::string error;
-    if (!write_composition_file(path, composition.serialize(true), error)) {
+    const auto text = composition_text(composition, error);
+    if (!text || !write_composition_file(path, *text, error))
         add_failure(L"could not save " + tui::to_wstring(name) + L".json:", error);
-    }
 }
 
 void App::on_load(const std::string& name) {

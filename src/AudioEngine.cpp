@@ -1,7 +1,9 @@
 #include "AudioEngine.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <climits>
+#include <cmath>
 #include <iostream>
 
 #include "audio/Format.h"
@@ -16,6 +18,19 @@ audio::ResamplerConfig pitch_config(int semitones) {
     config.lpf_order = 1;
     config.lpf_nyquist_factor = 1.0;
     return config;
+}
+
+// Every sample finite, for the device and the take alike: a sum past the
+// float range (volumes are not clamped) becomes the largest float of its
+// sign, as loud as a float goes, which the device clips like any sum past 1;
+// NaN (infinities of both signs met, or an infinite gain on silence) has no
+// level and becomes silence. Finite sums stay as they are, unclipped.
+void make_finite(float* samples, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const float value = samples[i];
+        if (!std::isfinite(value))
+            samples[i] = std::isnan(value) ? 0.0f : std::copysign(FLT_MAX, value);
+    }
 }
 
 void data_callback(audio::PlaybackDevice* device, float* output, const float* input,
@@ -214,6 +229,8 @@ void AudioEngine::process_period(float* output, int frame_count) {
         const int frames = std::min(kMixFrames, frame_count - offset);
         mix_slice(output + static_cast<std::ptrdiff_t>(offset) * audio::kChannels, frames, master);
     }
+    if (frame_count > 0)
+        make_finite(output, static_cast<std::size_t>(frame_count) * audio::kChannels);
     if (recording.load(std::memory_order_relaxed) && frame_count > 0)
         encoder->push(output, static_cast<std::uint64_t>(frame_count));
 }

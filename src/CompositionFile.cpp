@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <iterator>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -61,13 +62,19 @@ void remove_stale_temporaries(const std::string& folder) {
 
 // The file that `path` names: a symbolic link is followed to the file it
 // points to (which need not exist yet), so that a save through a link
-// replaces what the link points to and keeps the link.
-std::string link_target(const std::string& path) {
+// replaces what the link points to and keeps the link. Nothing, with errno
+// set, for links that go on past the kernel's own bound (a loop): the rename
+// would replace the last of them.
+std::optional<std::string> link_target(const std::string& path) {
     namespace fs = std::filesystem;
     fs::path target = path;
     std::error_code error;
     constexpr int kMostLinks = 40;  // as the kernel follows them
-    for (int hops = 0; hops < kMostLinks && fs::is_symlink(target, error); ++hops) {
+    for (int hops = 0; fs::is_symlink(target, error); ++hops) {
+        if (hops == kMostLinks) {
+            errno = ELOOP;
+            return std::nullopt;
+        }
         const fs::path next = fs::read_symlink(target, error);
         if (error)
             break;
@@ -83,10 +90,6 @@ void sync_folder(const std::string& folder) {
     if (fd.valid())
         ::fsync(fd.get());
 }
-
-// Compositions are a few kilobytes; a bound keeps a huge file (or one that
-// never ends) from filling the memory.
-constexpr std::size_t kLargestComposition = 64 * 1024 * 1024;
 
 // The parser recurses once per level, into objects without a bound: a file
 // nested deeper than any composition is refused before it is parsed.
@@ -116,11 +119,50 @@ bool nests_deeper_than(const std::string& text, int limit) {
     return false;
 }
 
+// Takes the place of a string to count the characters written, keeping none.
+struct CharacterCount {
+    using value_type = char;
+    void push_back(char) { ++size; }
+    std::size_t size = 0;
+};
+
+std::size_t serialized_size(const picojson::value& value, bool pretty) {
+    CharacterCount count;
+    value.serialize(std::back_inserter(count), pretty);
+    return count.size;
+}
+
+std::string megabytes(std::size_t bytes) {
+    return std::to_string(bytes / (1024 * 1024)) + " MB";
+}
+
 }  // namespace
+
+std::optional<std::string> composition_text(const picojson::value& composition,
+                                            std::string& error) {
+    // Measured before it is made: a large song is not written out twice, nor
+    // copied as its text grows.
+    for (const bool pretty : {true, false}) {
+        const std::size_t size = serialized_size(composition, pretty);
+        if (size <= kLargestComposition) {
+            std::string text;
+            text.reserve(size);
+            composition.serialize(std::back_inserter(text), pretty);
+            return text;
+        }
+    }
+    error = "it would be larger than the " + megabytes(kLargestComposition) + " a load reads";
+    return std::nullopt;
+}
 
 bool write_composition_file(const std::string& path_named, const std::string& text,
                             std::string& error) {
-    const std::string path = link_target(path_named);
+    const auto target = link_target(path_named);
+    if (!target) {
+        error = std::strerror(errno);
+        return false;
+    }
+    const std::string& path = *target;
     const auto slash = path.rfind('/');
     const auto file_start = slash == std::string::npos ? 0 : slash + 1;
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
@@ -165,7 +207,7 @@ std::optional<std::string> read_composition_file(const std::string& path, std::s
     io::Refusal refusal = io::Refusal::none;
     auto text = io::read_regular_file(path, kLargestComposition, &refusal);
     if (refusal == io::Refusal::too_large)
-        error = "larger than " + std::to_string(kLargestComposition / (1024 * 1024)) + " MB";
+        error = "larger than " + megabytes(kLargestComposition);
     return text;
 }
 

@@ -104,6 +104,15 @@ TEST(AppSaveLoad, SavingReplacesTheWholeFileAndSaysWhyItFailed) {
     ASSERT_FALSE(quarn.run("save linked"));
     EXPECT_TRUE(fs::is_symlink(quarn.base() / "linked.json"));
     EXPECT_TRUE(parse_json(read_file(quarn.base() / "songs" / "real.json")).contains("samplePack"));
+    // Links in a loop: no file to write, and the links stay.
+    fs::create_symlink("loop2.json", quarn.base() / "loop1.json");
+    fs::create_symlink("loop1.json", quarn.base() / "loop2.json");
+    ASSERT_FALSE(quarn.run("save loop1"));
+    EXPECT_EQ(quarn.pending(),
+              (Lines{"could not save blocked.json:", "Is a directory ",
+                     "could not save loop1.json:", "Too many levels of symbolic links "}));
+    EXPECT_TRUE(fs::is_symlink(quarn.base() / "loop1.json"));
+    EXPECT_TRUE(fs::is_symlink(quarn.base() / "loop2.json"));
 
     // A pack whose folder name is no UTF-8 (an old archive's Latin-1 "latén"),
     // reached through a composition naming it: its name cannot go into the
@@ -126,6 +135,58 @@ TEST(AppSaveLoad, SavingReplacesTheWholeFileAndSaysWhyItFailed) {
     ASSERT_FALSE(missing.run("save song"));
     EXPECT_EQ(missing.pending(),
               (Lines{"could not save song.json:", "No such file or directory "}));
+}
+
+TEST(AppSaveLoad, EverySaveLoadsBackPrettyPrintedCompactOrNotAtAll) {
+    // A song whose size is set by the length of an instrument's name (a
+    // file may name instruments the pack has no sample for).
+    AppHarness quarn;
+    auto load_song = [&quarn](std::size_t name_length) {
+        write_file(quarn.base() / "in.json",
+                   R"({"samplePack": "default", "activeInstruments": [)"
+                   R"({"name": "kick", "patternRaw": "#-", "volume": 1}, {"name": ")" +
+                       std::string(name_length, 'n') + R"(", "patternRaw": "-", "volume": 1}]})");
+        ASSERT_FALSE(quarn.run("load in"));
+        ASSERT_EQ(quarn.pending().back(), "file loaded!");
+    };
+    // Two changes, each making the song a little larger, measured on a small
+    // song, which is saved pretty-printed: a volume of more digits, a shuffle
+    // of two.
+    const char* const changes[] = {"kick 0.7 #-", "kick 0.7 #- &12"};
+    std::vector<std::size_t> compact;
+    load_song(1);
+    for (const char* change : changes) {
+        ASSERT_FALSE(quarn.run(change)) << change;
+        ASSERT_FALSE(quarn.run("save small"));
+        const std::string small = read_file(quarn.base() / "small.json");
+        EXPECT_NE(small.find('\n'), std::string::npos);
+        compact.push_back(parse_json(small).serialize().size());
+    }
+    ASSERT_LT(compact[0], compact[1]);
+
+    // The song made larger, so that after the first change it is compact at
+    // the limit (pretty-printed it is larger): written so, and loaded back.
+    const std::size_t length = kLargestComposition - compact[0] + 1;
+    const auto big = quarn.base() / "big.json";
+    load_song(length);
+    ASSERT_FALSE(quarn.run(changes[0]));
+    ASSERT_FALSE(quarn.run("save big"));
+    EXPECT_EQ(fs::file_size(big), kLargestComposition);
+    ASSERT_FALSE(quarn.run("/"));
+    ASSERT_FALSE(quarn.run("load big"));
+    EXPECT_EQ(quarn.pending().back(), "file loaded!");
+    const Lines names = quarn.instruments();
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[1].size(), length);
+
+    // Larger even compact: refused, and the file before stays.
+    ASSERT_FALSE(quarn.run(changes[1]));
+    ASSERT_FALSE(quarn.run("save big"));
+    const Lines replied = quarn.pending();
+    EXPECT_EQ(
+        Lines(replied.end() - 2, replied.end()),
+        (Lines{"could not save big.json:", "it would be larger than the 64 MB a load reads "}));
+    EXPECT_EQ(fs::file_size(big), kLargestComposition);
 }
 
 TEST(AppSaveLoad, ASaveRemovesTheTemporariesThatKilledSavesLeftAndNoOtherFile) {
@@ -259,6 +320,8 @@ TEST(AppSaveLoad, TheFilesPackDecidesBeforeItsPatternsAreRead) {
     write_file(quarn.base() / "nopack.json", "{" + patterns + "}");
     write_file(quarn.base() / "listpacks.json", R"({"samplePack": "", )" + patterns + "}");
     write_file(quarn.base() / "escape.json", R"({"samplePack": "../x", )" + patterns + "}");
+    // The system would read the name only up to its NUL: a pack, but not this one.
+    write_file(quarn.base() / "nul.json", R"({"samplePack": "drovan\u0000x", )" + patterns + "}");
 
     // No pack named: loaded over the current pack.
     ASSERT_TRUE(quarn.enter("load nopack"));
@@ -274,10 +337,15 @@ TEST(AppSaveLoad, TheFilesPackDecidesBeforeItsPatternsAreRead) {
               (Lines{"> load listpacks", "Sample packs: ", "default drovan ", "file loaded!"}));
     EXPECT_EQ(quarn.instruments(), (Lines{"kick"}));
 
-    // A pack outside the samples folder: refused, nothing changes.
+    // A pack outside the samples folder, or named with a NUL: refused, nothing changes.
     ASSERT_TRUE(quarn.enter("use default"));
-    ASSERT_TRUE(quarn.enter("load escape"));
-    EXPECT_EQ(quarn.output().back(), kRefused);
-    EXPECT_TRUE(quarn.instruments().empty());
-    EXPECT_EQ(quarn.samples().front(), "clap");
+    for (const char* line : {"load escape", "load nul"}) {
+        ASSERT_TRUE(quarn.enter(line));
+        EXPECT_EQ(quarn.output().back(), kRefused) << line;
+        EXPECT_TRUE(quarn.instruments().empty()) << line;
+        EXPECT_EQ(quarn.samples().front(), "clap") << line;
+    }
+    ASSERT_TRUE(quarn.enter("save after"));
+    EXPECT_EQ(parse_json(read_file(quarn.base() / "after.json")).get("samplePack").to_str(),
+              "default");
 }

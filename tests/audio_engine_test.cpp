@@ -295,6 +295,40 @@ TEST_F(Mixing, MasterVolumeScalesTheMixWithoutChangingHowLongPlayersLast) {
     EXPECT_EQ(period(), filled(kPeriod, 0.75f));
     engine.play(constant_buffer(1000, 0.5f), 1.0f, 0);
     EXPECT_EQ(period(), filled(kPeriod, 2.25f));
+    until_silent();
+
+    // Whatever the volumes, the device and the take get finite samples: a sum
+    // past the float range is the largest float of its sign, NaN is silence.
+    constexpr float kHuge = 3.0e38f;
+    constexpr float kInfinity = std::numeric_limits<float>::infinity();
+    constexpr float kLargest = std::numeric_limits<float>::max();
+    struct Case {
+        float master;
+        std::vector<float> volumes;  // of players of a sample at 0.5
+        float sum;
+    };
+    const std::vector<Case> cases = {
+        {1.0f, {kHuge, kHuge}, kHuge},  // finite, however large: kept
+        {1.0f, {kHuge, kHuge, kHuge}, kLargest},
+        {1.0f, {-kHuge, -kHuge, -kHuge}, -kLargest},
+        {kHuge, {kHuge}, kLargest},
+        {kHuge, {kHuge, -kHuge}, 0.0f},  // infinities of both signs
+        {kInfinity, {0.0f, 0.5f}, 0.0f},
+        {std::numeric_limits<float>::quiet_NaN(), {1.0f}, 0.0f},
+    };
+    const auto path = (dir.path() / "take.wav").string();
+    ASSERT_TRUE(engine.begin_recording(path));
+    std::vector<float> played;
+    for (const Case& c : cases) {
+        engine.master_volume = c.master;
+        for (const float volume : c.volumes)
+            engine.play(constant_buffer(kPeriod, 0.5f), volume, 0);
+        const auto output = period();
+        EXPECT_EQ(output, filled(kPeriod, c.sum)) << c.master << " x " << c.volumes.front();
+        played.insert(played.end(), output.begin(), output.end());
+    }
+    engine.end_recording();
+    EXPECT_EQ(audio_test::read_sound(path).samples, played);
 }
 
 TEST_F(Mixing, PeriodsLongerThanTheMixBufferAreMixedWhole) {

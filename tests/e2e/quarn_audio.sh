@@ -2,7 +2,8 @@
 # a kick on every step at 150 bpm must sound every 19200 frames at 96000 Hz
 # (96000 * 60 / 150 / 2): each hit within one 256-frame period of a step after
 # the one before, and the last within one period of its place counted from
-# the first, so that no drift hides in the tolerance.
+# the first, so that no drift hides in the tolerance. A take of volumes far
+# past the float range holds finite samples only.
 source "$(dirname "$0")/lib.sh"
 
 probe="$QUARN_BUILD_DIR/audio_probe"
@@ -141,6 +142,35 @@ echo "the joined MP3 played $((played / 96)) ms"
     e2e_fail "the joined MP3 played $((played / 96)) ms, not its $copies copies"
 [ "$played" -le $((copies * 35108 * 11 / 10)) ] ||
     e2e_fail "the joined MP3 played $((played / 96)) ms, longer than its $copies copies"
+e2e_check_sanitizer_logs
+
+# Volumes are not clamped: three hits at 3.0e38 sum past the float range,
+# yet the take holds finite samples only, the loudest as loud as a float goes.
+loud="$(e2e_base loud)"
+e2e_quarn_start loud 120 40
+e2e_wait_for loud "type 'help' for help"
+printf '{"samplePack": "default", "activeInstruments": [%s, %s, %s]}\n' \
+    '{"name": "kick", "patternRaw": "#", "volume": 3.0e38}' \
+    '{"name": "snare", "patternRaw": "#", "volume": 3.0e38}' \
+    '{"name": "hh", "patternRaw": "#", "volume": -3.0e38}' >"$loud/loud.json"
+quarn_accept loud "load loud"
+e2e_wait_for loud "file loaded!"
+quarn_accept loud "record start"
+e2e_wait_for loud "started recording..."
+take=$(ls "$loud"/recording_*.wav)
+take_holds_two_seconds() {
+    [ "$(stat -c %s "$take")" -ge $((44 + 2 * 96000 * 8)) ]
+}
+e2e_until 20 "the take does not reach two seconds" take_holds_two_seconds
+quarn_accept loud "record stop"
+e2e_wait_for loud "saved as"
+quarn_expect_closed_recording "$take"
+finite=$("$probe" finite "$take")
+[ "$finite" = "nonfinite=0 loudest=3.40282e+38" ] ||
+    e2e_fail "the take of volumes at 3.0e38 holds $finite"
+e2e_keys loud C-c
+code=$(e2e_wait_exit loud)
+[ "$code" = 0 ] || e2e_fail "Ctrl-C ended Quarn with exit code $code"
 e2e_check_sanitizer_logs
 
 echo "quarn_audio: all checks passed"

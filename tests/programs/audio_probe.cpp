@@ -7,6 +7,9 @@
 //   audio_probe onsets FILE   prints the frame of every hit, one per line
 //   audio_probe sound FILE    prints "frames=F until=U": the frames in FILE,
 //                             and the frame after the last one not silent
+//   audio_probe finite FILE   prints "nonfinite=N loudest=L": the samples that
+//                             are infinite or NaN, and the largest magnitude
+//                             of the others
 //
 // FILE for onsets is a recording (it starts with "RIFF") or the raw output of
 // SDL's disk audio driver: interleaved 32-bit float stereo, no header.
@@ -141,8 +144,20 @@ std::size_t sound_until(const std::vector<float>& samples) {
     return (last + kChannels - 1) / kChannels;
 }
 
+void print_finiteness(const std::vector<float>& samples) {
+    std::size_t nonfinite = 0;
+    float loudest = 0.0f;
+    for (const float value : samples) {
+        if (std::isfinite(value))
+            loudest = std::max(loudest, std::fabs(value));
+        else
+            ++nonfinite;
+    }
+    std::cout << "nonfinite=" << nonfinite << " loudest=" << loudest << "\n";
+}
+
 int usage() {
-    std::cerr << "usage: audio_probe wav FILE | onsets FILE | sound FILE\n";
+    std::cerr << "usage: audio_probe wav FILE | onsets FILE | sound FILE | finite FILE\n";
     return 2;
 }
 
@@ -163,6 +178,10 @@ int main(int argc, char** argv) {
         const auto samples = read_samples(argv[2]);
         std::cout << "frames=" << samples.size() / kChannels << " until=" << sound_until(samples)
                   << "\n";
+        return 0;
+    }
+    if (command == "finite") {
+        print_finiteness(read_samples(argv[2]));
         return 0;
     }
     return usage();
