@@ -52,6 +52,9 @@ PatternList clone_patterns(const PatternList& patterns);
 inline constexpr std::array<std::string_view, 12> note_names = {"C",  "C#", "D",  "D#", "E",  "F",
                                                                 "F#", "G",  "G#", "A",  "A#", "B"};
 
+// A double truncated toward zero and held to the int range. Any thread.
+int truncate_to_int(double value);
+
 // The note of a pitch: 0 is "C3", 7 "G3", -1 "B2". Any thread.
 std::string note_name(int pitch);
 
