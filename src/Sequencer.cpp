@@ -5,6 +5,7 @@
 #include <cmath>
 #include <numbers>
 #include <random>
+#include <utility>
 
 // The shuffle's random source: seeded once per run, used on the audio thread only.
 std::random_device dev("default");
@@ -165,6 +166,7 @@ bool Sequencer::save_state(const std::string& name) {
         if (find_by_name(patterns, name) != patterns.end())
             return false;
     }
+    PatternList replaced;  // freed after the lock, so the audio thread waits less
     std::lock_guard<std::mutex> lock(patterns_mutex);
     std::shared_ptr<SequencerState> state;
     if (auto found = find_by_name(states, name); found != states.end()) {
@@ -173,17 +175,18 @@ bool Sequencer::save_state(const std::string& name) {
         state = std::make_shared<SequencerState>(name);
         states.push_back(state);
     }
-    state->patterns = clone_patterns(patterns);
+    replaced = std::exchange(state->patterns, clone_patterns(patterns));
     state->bpm = bpm.load();
     return true;
 }
 
 bool Sequencer::load_state(const std::string& name) {
+    PatternList replaced;  // freed after the lock, so the audio thread waits less
     std::lock_guard<std::mutex> lock(patterns_mutex);
     auto found = find_by_name(states, name);
     if (found == states.end())
         return false;
-    patterns = clone_patterns((*found)->patterns);
+    replaced = std::exchange(patterns, clone_patterns((*found)->patterns));
     bpm.store((*found)->bpm);
     return true;
 }
@@ -197,13 +200,24 @@ bool Sequencer::delete_state(const std::string& name) {
     return true;
 }
 
-std::vector<std::string> Sequencer::get_state_names() {
+std::size_t Sequencer::part_count() const {
+    std::lock_guard<std::mutex> lock(patterns_mutex);
+    return states.size();
+}
+
+std::vector<std::string> Sequencer::get_state_names(std::size_t first, std::size_t count) {
     std::lock_guard<std::mutex> lock(patterns_mutex);
     std::vector<std::string> names;
-    names.reserve(states.size());
-    for (const auto& state : states)
-        names.push_back(state->name);
+    const std::size_t begin = std::min(first, states.size());
+    const std::size_t end = begin + std::min(count, states.size() - begin);
+    names.reserve(end - begin);
+    for (std::size_t i = begin; i < end; ++i)
+        names.push_back(states[i]->name);
     return names;
+}
+
+std::vector<std::string> Sequencer::get_state_names() {
+    return get_state_names(0, SIZE_MAX);
 }
 
 void Sequencer::clear() {
@@ -217,15 +231,31 @@ SequencerPattern Sequencer::read_pattern(const PatternPtr& pattern) const {
     return *pattern;
 }
 
-std::vector<SequencerPattern> Sequencer::snapshot_patterns(bool only_active) const {
+std::vector<SequencerPattern> Sequencer::snapshot_patterns(bool only_active, std::size_t first,
+                                                           std::size_t count) const {
     std::lock_guard<std::mutex> lock(patterns_mutex);
     std::vector<SequencerPattern> copies;
-    copies.reserve(patterns.size());
+    if (!only_active) {
+        const std::size_t begin = std::min(first, patterns.size());
+        const std::size_t end = begin + std::min(count, patterns.size() - begin);
+        copies.reserve(end - begin);
+        for (std::size_t i = begin; i < end; ++i)
+            copies.push_back(*patterns[i]);
+        return copies;
+    }
+    std::size_t index = 0;  // among the active ones
     for (const auto& pattern : patterns) {
-        if (!only_active || pattern->active)
+        if (copies.size() >= count)
+            break;
+        if (pattern->active && index++ >= first)
             copies.push_back(*pattern);
     }
     return copies;
+}
+
+std::size_t Sequencer::pattern_count() const {
+    std::lock_guard<std::mutex> lock(patterns_mutex);
+    return patterns.size();
 }
 
 int Sequencer::frames_per_step(int tempo, int sample_rate) {

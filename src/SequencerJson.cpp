@@ -182,8 +182,28 @@ picojson::value Sequencer::to_json() const {
     return picojson::value(std::move(root));
 }
 
+std::string Sequencer::too_large_to_load(const picojson::value& root) {
+    auto too_many = [](const picojson::value& object, const char* key) {
+        if (key_is<picojson::array>(object, key))
+            return object.get(key).get<picojson::array>().size() > max_instruments;
+        if (key_is<picojson::object>(object, key))
+            return object.get(key).get<picojson::object>().size() > max_instruments;
+        return false;
+    };
+    const std::string reason = "more than " + std::to_string(max_instruments) + " instruments";
+    if (too_many(root, "activeInstruments"))
+        return reason;
+    if (key_is<picojson::object>(root, "parts")) {
+        for (const auto& [name, part] : root.get("parts").get<picojson::object>()) {
+            if (too_many(part, "instrumentCollection"))
+                return reason + " in the part " + name;
+        }
+    }
+    return "";
+}
+
 bool Sequencer::from_json(const picojson::value& root) {
-    if (!root.is<picojson::object>())
+    if (!root.is<picojson::object>() || !too_large_to_load(root).empty())
         return false;
     InputParser parser(*this, nullptr);
     PatternList new_patterns;
