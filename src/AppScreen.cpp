@@ -73,7 +73,7 @@ std::wstring volume_column(float volume) {
     std::snprintf(text, sizeof text, "%.0e", static_cast<double>(volume));
     std::string power = text;  // "2e+05"
     const auto e = power.find('e');
-    power.erase(e + 1, 1);
+    power.erase(e + 1, 1);  // the exponent's sign, "+" for these sizes
     while (power.size() > e + 2 && power[e + 1] == '0')
         power.erase(e + 1, 1);
     return padded_left(power.size() <= kVolumeWidth ? power : "-big");
