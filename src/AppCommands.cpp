@@ -79,6 +79,10 @@ void App::on_load(const std::string& name) {
         add_words(L"file not found :(", {});
         return;
     }
+    if (const auto reason = Sequencer::too_large_to_load(composition); !reason.empty()) {
+        add_failure(L"could not load " + tui::to_wstring(name) + L".json:", reason);
+        return;
+    }
     const auto& root = composition.get<picojson::object>();
     const auto pack = root.find("samplePack");
     if (pack != root.end() && pack->second.is<std::string>()) {

@@ -3,6 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
 #include <iomanip>
 #include <sstream>
 #include <utility>
@@ -47,6 +51,95 @@ class QuietStandardError {
   private:
     int saved;
 };
+
+constexpr int kGridRowsPerPattern = 2;  // the header and the cells
+constexpr std::size_t kVolumeWidth = 4;
+
+std::wstring padded_left(const std::string& text) {
+    return std::wstring(kVolumeWidth - std::min(text.size(), kVolumeWidth), L' ') +
+           tui::to_wstring(text);
+}
+
+// The volume in the four columns it has for any value, so that every header
+// is as wide as the others: "0.70", "12.5", " 100", " 2e5" (2 x 10^5). Only a
+// file written by hand holds a volume below -9e9, which has no such form.
+std::wstring volume_column(float volume) {
+    char text[64];
+    for (const char* format : {"%.2f", "%.1f", "%.0f"}) {
+        std::snprintf(text, sizeof text, format, static_cast<double>(volume));
+        if (std::strlen(text) <= kVolumeWidth)
+            return padded_left(text);
+    }
+    std::snprintf(text, sizeof text, "%.0e", static_cast<double>(volume));
+    std::string power = text;  // "2e+05"
+    const auto e = power.find('e');
+    power.erase(e + 1, 1);  // the exponent's sign, "+" for these sizes
+    while (power.size() > e + 2 && power[e + 1] == '0')
+        power.erase(e + 1, 1);
+    return padded_left(power.size() <= kVolumeWidth ? power : "-big");
+}
+
+tui::Element pattern_header(const SequencerPattern& pattern, bool basic) {
+    std::wostringstream header;
+    header << (pattern.enabled ? L"> " : L". ") << std::left << std::setw(basic ? 14 : 30)
+           << tui::to_wstring(pattern.name) << L" " << volume_column(pattern.volume) << L" &"
+           << pattern.random;
+    return tui::text(header.str());
+}
+
+tui::Element pattern_cells(const SequencerPattern& pattern, bool basic, int current_step) {
+    tui::Elements cells;
+    for (int i = 0; i < 8; ++i) {
+        const auto& step = pattern.steps[i];
+        std::wstring cell;
+        if (basic) {
+            cell = step.on ? L" # " : L" - ";
+        } else {
+            cell = step.on ? L" #" + to_tiny_string(step.pitch) : L" -   ";
+        }
+        const bool lit = pattern.enabled && i == current_step;
+        cells.push_back(tui::text(cell) |
+                        tui::bgcolor(lit ? tui::Color::GrayLight : tui::Color::GrayDark) |
+                        tui::color(tui::Color::White));
+    }
+    return tui::hbox(std::move(cells));
+}
+
+// Rows `first` to `last` of the pattern grid, centred on their own width.
+tui::Element pattern_grid_rows(Sequencer& sequencer, bool basic, int first, int last) {
+    const std::size_t first_pattern = static_cast<std::size_t>(first / kGridRowsPerPattern);
+    const std::size_t wanted =
+        static_cast<std::size_t>(last / kGridRowsPerPattern) - first_pattern + 1;
+    const auto patterns = sequencer.snapshot_patterns(true, first_pattern, wanted);
+    // Read once, so that every row of a frame lights the same step.
+    const int current_step = sequencer.current_step();
+    tui::Elements rows;
+    for (const auto& pattern : patterns) {
+        rows.push_back(pattern_header(pattern, basic));
+        rows.push_back(pattern_cells(pattern, basic, current_step));
+    }
+    // A view that begins or ends inside a pattern shows only its row there.
+    if (first % kGridRowsPerPattern == 1 && !rows.empty())
+        rows.erase(rows.begin());
+    if (last % kGridRowsPerPattern == 0 && patterns.size() == wanted && !rows.empty())
+        rows.pop_back();
+    return tui::vbox(std::move(rows)) | tui::hcenter;
+}
+
+// A list of `count` names, one per row, of which only those in view are
+// fetched and made.
+tui::Element lines_of_names(
+    std::size_t count,
+    std::function<std::vector<std::string>(std::size_t first, std::size_t count)> names_in) {
+    const int rows = static_cast<int>(std::min<std::size_t>(count, INT_MAX));
+    return tui::lines_on_demand(rows, [names_in = std::move(names_in)](int first, int last) {
+        tui::Elements lines;
+        for (const auto& name :
+             names_in(static_cast<std::size_t>(first), static_cast<std::size_t>(last - first + 1)))
+            lines.push_back(tui::text(tui::to_wstring(name)));
+        return tui::vbox(std::move(lines));
+    });
+}
 
 }  // namespace
 
@@ -189,33 +282,16 @@ tui::Element App::render_main(CommandField& field) {
 }
 
 tui::Element App::render_pattern_grid() {
-    const int name_width = basic_view ? 14 : 30;
-    tui::Elements rows;
-    for (const auto& pattern : sequencer->snapshot_patterns(true)) {
-        const int current = sequencer->current_step();
-        std::wostringstream header;
-        header << (pattern.enabled ? L"> " : L". ") << std::left << std::setw(name_width)
-               << tui::to_wstring(pattern.name) << L" " << std::fixed << std::setprecision(2)
-               << pattern.volume << L" &" << pattern.random;
-        rows.push_back(tui::text(header.str()));
-
-        tui::Elements cells;
-        for (int i = 0; i < 8; ++i) {
-            const auto& step = pattern.steps[i];
-            std::wstring cell;
-            if (basic_view) {
-                cell = step.on ? L" # " : L" - ";
-            } else {
-                cell = step.on ? L" #" + to_tiny_string(step.pitch) : L" -   ";
-            }
-            const bool lit = pattern.enabled && i == current;
-            cells.push_back(tui::text(cell) |
-                            tui::bgcolor(lit ? tui::Color::GrayLight : tui::Color::GrayDark) |
-                            tui::color(tui::Color::White));
-        }
-        rows.push_back(tui::hbox(std::move(cells)));
-    }
-    return tui::vbox(std::move(rows)) | tui::hcenter;
+    const bool basic = basic_view;
+    // Two rows per pattern; only the ones in view are made, at render time.
+    // Inactive patterns (only set_pattern makes any) are not drawn and leave
+    // blank rows at the bottom instead.
+    const std::size_t count =
+        std::min<std::size_t>(sequencer->pattern_count(), INT_MAX / kGridRowsPerPattern);
+    return tui::lines_on_demand(static_cast<int>(count) * kGridRowsPerPattern,
+                                [this, basic](int first, int last) {
+                                    return pattern_grid_rows(*sequencer, basic, first, last);
+                                });
 }
 
 tui::Element App::render_pack_list() {
@@ -228,21 +304,32 @@ tui::Element App::render_pack_list() {
 }
 
 tui::Element App::render_sample_list() {
-    tui::Elements rows;
+    std::size_t count = 0;
     {
         std::lock_guard<std::mutex> lock(samples_mutex);
-        for (const auto& name : sample_names)
-            rows.push_back(tui::text(tui::to_wstring(name)));
+        count = sample_names.size();
     }
-    return fixed_width(tui::vbox(std::move(rows)), 20);
+    return fixed_width(
+        lines_of_names(count,
+                       [this](std::size_t first, std::size_t wanted) {
+                           std::lock_guard<std::mutex> lock(samples_mutex);
+                           const std::size_t begin = std::min(first, sample_names.size());
+                           const std::size_t end =
+                               begin + std::min(wanted, sample_names.size() - begin);
+                           return std::vector<std::string>(
+                               sample_names.begin() + static_cast<std::ptrdiff_t>(begin),
+                               sample_names.begin() + static_cast<std::ptrdiff_t>(end));
+                       }),
+        20);
 }
 
 tui::Element App::render_part_list() {
-    tui::Elements rows;
-    for (const auto& name : sequencer->get_state_names()) {
-        rows.push_back(tui::text(tui::to_wstring(name)));
-    }
-    if (rows.empty())
-        rows.push_back(tui::text(L"None"));
-    return fixed_width(tui::vbox(std::move(rows)), 20);
+    const std::size_t count = sequencer->part_count();
+    if (count == 0)
+        return fixed_width(tui::text(L"None"), 20);
+    return fixed_width(lines_of_names(count,
+                                      [this](std::size_t first, std::size_t wanted) {
+                                          return sequencer->get_state_names(first, wanted);
+                                      }),
+                       20);
 }

@@ -182,12 +182,13 @@ void run_list_samples(WorkData& work) {
 }
 
 void run_list_parts(WorkData& work) {
-    if (work.part_names.empty()) {
+    const auto part_names = work.sequencer->get_state_names();
+    if (part_names.empty()) {
         work.output = messages::no_parts;
         return;
     }
     std::string listing;
-    for (const auto& name : work.part_names) {
+    for (const auto& name : part_names) {
         listing += messages::part_item;
         listing += name;
         listing += '\n';

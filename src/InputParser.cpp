@@ -23,10 +23,10 @@ int error_offset(const tao::pegtl::parse_error& error) {
 
 }  // namespace
 
-WorkData::WorkData(InputParser& parser)
-    : sequencer(parser.sequencer),
-      parser(&parser),
-      part_names(parser.sequencer->get_state_names()) {}
+// The part names are asked for only by the command that lists them, so that
+// no other line (nor each step string of a composition being read) copies
+// them all.
+WorkData::WorkData(InputParser& parser) : sequencer(parser.sequencer), parser(&parser) {}
 
 bool WorkData::phrases_ok() const {
     auto* listener = parser->listener;

@@ -54,7 +54,7 @@ struct WorkData {
         tao::pegtl::position location;  // where the name begins
     };
 
-    // Takes the sequencer's lock to copy the part names. The parsing thread.
+    // The parsing thread.
     explicit WorkData(InputParser& parser);
 
     // True when there is a listener and every name is a loaded sample. The
@@ -67,7 +67,6 @@ struct WorkData {
 
     Sequencer* sequencer;
     InputParser* parser;
-    std::vector<std::string> part_names;
     std::vector<InputPhrase> phrases;
     std::vector<SequencePatternStep> steps;
     SequencePatternStep pending_step;

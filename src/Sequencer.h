@@ -2,6 +2,8 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -51,6 +53,9 @@ PatternList clone_patterns(const PatternList& patterns);
 // Names of the pitch classes, C first.
 inline constexpr std::array<std::string_view, 12> note_names = {"C",  "C#", "D",  "D#", "E",  "F",
                                                                 "F#", "G",  "G#", "A",  "A#", "B"};
+
+// A double truncated toward zero and held to the int range. Any thread.
+int truncate_to_int(double value);
 
 // The note of a pitch: 0 is "C3", 7 "G3", -1 "B2". Any thread.
 std::string note_name(int pitch);
@@ -117,16 +122,38 @@ class Sequencer {
     picojson::value to_json() const;
 
     // Replaces patterns, parts and tempo from a composition; false, changing
-    // nothing, when `root` is no object. Always builds new pattern objects.
+    // nothing, when `root` is no object or holds more than the sequencer
+    // takes (see too_large_to_load). Always builds new pattern objects.
     // Main thread, never while holding the lock.
     bool from_json(const picojson::value& root);
+
+    // The most instruments a composition may hold in its current list and in
+    // each part: the step clock walks the current list at every step on the
+    // audio thread, and recalling a part makes its list the current one.
+    static constexpr std::size_t max_instruments = 100000;
+
+    // Why from_json would refuse `root` for its size (more than
+    // max_instruments elements in "activeInstruments" or in a part's
+    // "instrumentCollection"), or "" when it would not. Any thread.
+    static std::string too_large_to_load(const picojson::value& root);
 
     // A consistent copy of one pattern, taken under the lock.
     SequencerPattern read_pattern(const PatternPtr& pattern) const;
 
     // Consistent copies of the current patterns (only the active ones when
-    // `only_active`), in list order, taken under one lock.
-    std::vector<SequencerPattern> snapshot_patterns(bool only_active) const;
+    // `only_active`), in list order, taken under one lock: at most `count` of
+    // them from the `first` one of that selection on. The work grows with the
+    // patterns up to the last copy, not with those after it.
+    std::vector<SequencerPattern> snapshot_patterns(bool only_active, std::size_t first = 0,
+                                                    std::size_t count = SIZE_MAX) const;
+
+    // The number of current patterns, active or not, without walking them.
+    std::size_t pattern_count() const;
+
+    // The number of parts, and the names of at most `count` of them from the
+    // `first` one on, in the order of the parts list.
+    std::size_t part_count() const;
+    std::vector<std::string> get_state_names(std::size_t first, std::size_t count);
 
     // The step clock. Audio thread only, once per period.
     void tick(int frames, int sample_rate);

@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
+
+#include <picojson.h>
 
 #include "Help.h"
 #include "app_harness.h"
@@ -116,9 +122,9 @@ TEST(AppReplies, EnterShowsEchoThenQueuedLinesThenOutputAndKeepsTheLastTen) {
 
 namespace {
 
-// The rows inside the middle column's frame, trimmed, as a screen of
-// `height` rows shows them.
-Lines middle_column(AppHarness& quarn, int width, int height) {
+// The rows inside the middle column's frame, trimmed (at the end only, when
+// `where` counts), as a screen of `height` rows shows them.
+Lines middle_column(AppHarness& quarn, int width, int height, bool where = false) {
     tui::Screen screen(width, height);
     tui::Render(screen, quarn.app().render_main(*quarn.field));
     Lines rows;
@@ -126,11 +132,45 @@ Lines middle_column(AppHarness& quarn, int width, int height) {
         std::string row;
         for (int x = 1; x + 1 < width; ++x)
             row += screen.PixelAt(x, y).character;
-        row.erase(0, row.find_first_not_of(' '));
+        if (!where)
+            row.erase(0, row.find_first_not_of(' '));
         row.erase(row.find_last_not_of(' ') + 1);
         rows.push_back(row);
     }
     return rows;
+}
+
+// A composition of instruments "i0", "i1", ... and `last` at the end.
+picojson::value song(std::size_t count, const std::string& last) {
+    picojson::array instruments;
+    for (std::size_t i = 0; i < count; ++i) {
+        picojson::object pattern;
+        pattern["name"] = picojson::value(i + 1 == count ? last : "i" + std::to_string(i));
+        pattern["patternRaw"] = picojson::value("#-");
+        pattern["volume"] = picojson::value(1.0);
+        instruments.push_back(picojson::value(std::move(pattern)));
+    }
+    picojson::object root;
+    root["activeInstruments"] = picojson::value(std::move(instruments));
+    return picojson::value(std::move(root));
+}
+
+// The column of the lit cell of every cell row of the grid (-1 for none).
+std::vector<int> lit_columns(const tui::Screen& screen) {
+    std::vector<int> lit;
+    for (int y = 0; y < screen.dimy(); ++y) {
+        int column = -1;
+        bool cells = false;
+        for (int x = 0; x < screen.dimx(); ++x) {
+            const auto background = screen.PixelAt(x, y).background_color;
+            cells = cells || background == tui::Color::GrayDark;
+            if (background == tui::Color::GrayLight && column < 0)
+                column = x;
+        }
+        if (cells || column >= 0)
+            lit.push_back(column);
+    }
+    return lit;
 }
 
 }  // namespace
@@ -170,4 +210,54 @@ TEST(AppReplies, AShortMiddleColumnKeepsTheNewestLinesTheFieldAndTheStatusLine) 
     }
     // Shorter still, the field and its status line are the last to go.
     EXPECT_EQ(middle_column(quarn, 34, 4), (Lines{"nosuch #", "pattern not found: nosuch"}));
+}
+
+TEST(AppReplies, TheGridShowsTheRowsInViewAsASmallSongWouldWhateverItsSize) {
+    AppHarness quarn(false);
+    // Rows out of view change nothing in view: not even a long name in the
+    // last of a hundred thousand instruments moves the first ones.
+    ASSERT_TRUE(quarn.sequencer().from_json(song(3, "i2")));
+    const Lines small = middle_column(quarn, 60, 12, true);
+    ASSERT_EQ(small[5], std::string(17, ' ') + "> i0             1.00 &0");
+    ASSERT_EQ(small[9], std::string(17, ' ') + "> i2             1.00 &0");
+    ASSERT_TRUE(
+        quarn.sequencer().from_json(song(Sequencer::max_instruments, std::string(40, 'x'))));
+    EXPECT_EQ(middle_column(quarn, 60, 12, true), small);
+
+    // The volume keeps its four columns, so every header is as wide as the
+    // cells beneath it.
+    AppHarness packs;
+    const std::pair<const char*, const char*> volumes[] = {
+        {"1000", "1000"}, {"0.5", "0.50"}, {"12.5", "12.5"}, {"100", " 100"}, {"300000", " 3e5"}};
+    for (const auto& [typed, shown] : volumes) {
+        ASSERT_TRUE(packs.enter(std::string("kick ") + typed + " #-"));
+        const Lines rows = middle_column(packs, 60, 24, true);
+        const auto cells =
+            std::find(rows.begin(), rows.end(), std::string(18, ' ') + "#  -  #  -  #  -  #  -");
+        ASSERT_NE(cells, rows.begin());
+        ASSERT_NE(cells, rows.end()) << typed;
+        EXPECT_EQ(cells[-1], std::string(17, ' ') + "> kick           " + shown + " &0") << typed;
+    }
+}
+
+// Under ThreadSanitizer too: frames drawn while the clock runs light one
+// step in every row of a frame.
+TEST(AppReplies, EveryRowOfAFrameLightsTheSameStep) {
+    AppHarness quarn;
+    for (const char* line : {"kick #", "snare #", "hh #", "clap #", "oh #", "percy #"})
+        ASSERT_TRUE(quarn.enter(line));
+    std::atomic<bool> done{false};
+    std::thread audio([&] {
+        while (!done)
+            quarn.sequencer().tick(24001, 96000);  // a step every call
+    });
+    for (int frame = 0; frame < 200; ++frame) {
+        tui::Screen screen(60, 40);
+        tui::Render(screen, quarn.app().render_main(*quarn.field));
+        const auto lit = lit_columns(screen);
+        ASSERT_EQ(lit.size(), 6u);
+        EXPECT_EQ(std::count(lit.begin(), lit.end(), lit.front()), 6) << "frame " << frame;
+    }
+    done = true;
+    audio.join();
 }

@@ -5,6 +5,7 @@
 #include <climits>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include <picojson.h>
 
@@ -170,6 +171,32 @@ TEST_F(CompositionTest, ARootThatIsNoObjectChangesNothingAndAnEmptyOneEmptiesAll
     EXPECT_FALSE(sequencer.from_json(picojson::value()));
     EXPECT_EQ(sequencer.get_pattern_names(false), (Names{"kick"}));
     EXPECT_EQ(sequencer.get_state_names(), (Names{"verse"}));
+
+    // More instruments than the step clock may walk, in the current list or
+    // in a part, are refused whole (elements that are skipped count too).
+    auto with = [](std::size_t current, std::size_t in_part) {
+        picojson::object part;
+        part["instrumentCollection"] = picojson::value(picojson::array(in_part));
+        picojson::object parts;
+        parts["big"] = picojson::value(std::move(part));
+        picojson::object root;
+        root["activeInstruments"] = picojson::value(picojson::array(current));
+        root["parts"] = picojson::value(std::move(parts));
+        root["bpm"] = picojson::value(90.0);
+        return picojson::value(std::move(root));
+    };
+    const std::size_t most = Sequencer::max_instruments;
+    for (const auto& [current, in_part, reason] :
+         {std::tuple{most + 1, std::size_t{0}, "more than 100000 instruments"},
+          std::tuple{std::size_t{0}, most + 1, "more than 100000 instruments in the part big"}}) {
+        const auto composition = with(current, in_part);
+        EXPECT_EQ(Sequencer::too_large_to_load(composition), reason);
+        EXPECT_FALSE(sequencer.from_json(composition));
+        EXPECT_EQ(sequencer.get_pattern_names(false), (Names{"kick"}));
+        EXPECT_EQ(sequencer.get_state_names(), (Names{"verse"}));
+        EXPECT_EQ(sequencer.bpm.load(), 120);
+    }
+    EXPECT_EQ(Sequencer::too_large_to_load(with(most, most)), "");
 
     ASSERT_TRUE(sequencer.from_json(parse_json("{}")));
     EXPECT_TRUE(sequencer.get_patterns(false).empty());

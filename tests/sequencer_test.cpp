@@ -279,6 +279,27 @@ TEST_F(SequencerTest, SnapshotsAreConsistentCopies) {
     EXPECT_EQ(active[0].name, "kick");
     active[0].volume = 1.0f;  // a copy: the live pattern is unchanged
     EXPECT_FLOAT_EQ(kick->volume, 0.3f);
+
+    // What a view shows: a range of the selection, counted among its own.
+    make("hh");
+    auto names = [](const std::vector<SequencerPattern>& copies) {
+        Names result;
+        for (const auto& copy : copies)
+            result.push_back(copy.name);
+        return result;
+    };
+    EXPECT_EQ(sequencer.pattern_count(), 3u);
+    EXPECT_EQ(names(sequencer.snapshot_patterns(true, 1, 5)), (Names{"hh"}));
+    EXPECT_EQ(names(sequencer.snapshot_patterns(true, 0, 1)), (Names{"kick"}));
+    EXPECT_EQ(names(sequencer.snapshot_patterns(false, 1, 1)), (Names{"snare"}));
+    EXPECT_EQ(names(sequencer.snapshot_patterns(false, 2, 9)), (Names{"hh"}));
+    EXPECT_TRUE(sequencer.snapshot_patterns(false, 3, 1).empty());
+    for (const char* part : {"a", "b", "c"})
+        ASSERT_TRUE(sequencer.save_state(part));
+    EXPECT_EQ(sequencer.part_count(), 3u);
+    EXPECT_EQ(sequencer.get_state_names(1, 5), (Names{"b", "c"}));
+    EXPECT_EQ(sequencer.get_state_names(0, 1), (Names{"a"}));
+    EXPECT_TRUE(sequencer.get_state_names(3, 1).empty());
 }
 
 TEST(ClonePatterns, MakesIndependentCopiesInOrder) {

@@ -106,6 +106,44 @@ TEST(TuiLayout, YframeScrollsToKeepTheFocusedRowVisible) {
     EXPECT_EQ(render(vbox({list(9) | size(HEIGHT, EQUAL, 2), text("x")}), 1, 4), "8\n9\nx\n ");
 }
 
+TEST(TuiLayout, LinesOnDemandMakesOnlyTheRowsInView) {
+    std::vector<std::pair<int, int>> asked;
+    auto column = [&asked](int lines) {
+        return lines_on_demand(lines, [&asked](int first, int last) {
+            asked.emplace_back(first, last);
+            Elements rows;
+            for (int i = first; i <= last; ++i)
+                rows.push_back(text(std::to_string(i)));
+            return vbox(rows);
+        });
+    };
+    // Scrolled as the program's lists are: a focused mark over the column.
+    auto scrolled_to = [&column](int lines, int row) {
+        Element mark = vbox({text("") | size(HEIGHT, EQUAL, row), text("") | focus});
+        return dbox({column(lines), mark}) | yframe;
+    };
+    struct Case {
+        Element element;
+        int height;
+        std::string shown;
+        std::vector<std::pair<int, int>> asked;
+    };
+    const Case cases[] = {
+        {scrolled_to(1000000, 0), 3, "0     \n1     \n2     ", {{0, 2}}},
+        {scrolled_to(1000000, 500000), 3, "499999\n500000\n500001", {{499999, 500001}}},
+        {scrolled_to(1000000, 999999), 3, "999997\n999998\n999999", {{999997, 999999}}},
+        // Fewer rows than the view, and a column cut by the screen.
+        {scrolled_to(2, 0), 3, "0     \n1     \n      ", {{0, 1}}},
+        {vbox({text("top"), column(5)}), 3, "top   \n0     \n1     ", {{0, 1}}},
+        {column(0) | yframe, 2, "      \n      ", {}},
+    };
+    for (const Case& c : cases) {
+        asked.clear();
+        EXPECT_EQ(render(c.element, 6, c.height), c.shown);
+        EXPECT_EQ(asked, c.asked) << c.shown;
+    }
+}
+
 TEST(TuiLayout, ScrollIndicatorShowsTheVisiblePart) {
     auto list = [](int focused) {
         Elements rows;

@@ -36,10 +36,11 @@ header() {
     printf '%s %-*s %s' "$1" "$2" "$3" "$4"
 }
 
-# The cells under the grid row header HEADER, as wide as it, trailing blanks cut.
+# The cells under the grid row header HEADER, as wide as it, trailing blanks cut
+# (on the screen of session $SESSION, q by default).
 cells_under() {
     local screen row col
-    screen=$(e2e_tmux capture-pane -p -e -t q)
+    screen=$(e2e_tmux capture-pane -p -e -t "${SESSION:-q}")
     read -r row col < <(printf '%s\n' "$screen" | "$cells" find "$1") || return 1
     printf '%s\n' "$screen" | "$cells" text $((row + 1)) "$col" "${#1}"
 }
@@ -414,6 +415,61 @@ narrow_replies() {
 expected=$(printf '%s\n%s\n%s' "> bpm 133" "> bpm" "133")
 [ "$(narrow_replies)" = "$expected" ] ||
     e2e_fail "the newest output lines at 80x24 are not the echoes and the answer: $(narrow_replies)"
+
+# --- a big song: 100,000 instruments in 200,000 parts load and play, the
+# grid and the part list drawn as far as they show and the program
+# answering at once; one instrument more is refused with its reason,
+# changing nothing ---
+e2e_quarn_start big 160 50
+big_base=$(e2e_base big)
+# SONG NAME INSTRUMENTS PARTS: a composition of instruments "i0", "i1", ...
+# (no sample of those names: they stay silent) and empty parts "p0", ...
+write_song() {
+    perl -e 'my ($n, $p) = @ARGV;
+        print q({"samplePack": "default", "activeInstruments": [),
+            join(",", map { qq({"name": "i$_", "patternRaw": "#-", "volume": 1}) } 0 .. $n - 1),
+            q(], "parts": {), join(",", map { qq("p$_": {"instrumentCollection": []}) } 0 .. $p - 1),
+            "}}\n"' "$2" "$3" >"$big_base/$1.json"
+}
+write_song big 100000 200000
+write_song toobig 100001 0
+e2e_wait_for big "type 'help' for help"
+big_accept() {
+    e2e_type big "$1"
+    e2e_until 10 "the field did not show \"$1\"" quarn_field_is big "$1"
+    e2e_keys big Enter
+    e2e_until 30 "\"$1\" was not accepted" quarn_field_is big ""
+}
+big_accept "kick #-"
+big_accept "load toobig"
+e2e_wait_for big "could not load toobig.json:"
+e2e_wait_for big "more than 100000 instruments"
+e2e_screen_has big "$(header '>' 14 kick '1.00 &0')" || e2e_fail "a refused song changed the grid"
+big_accept "load big"
+e2e_wait_for big "file loaded!" 60
+e2e_wait_for big "$(header '>' 14 i0 '1.00 &0')"
+SESSION=big e2e_until 5 "the second instrument's cells are not drawn" \
+    cells_under_are "$(header '>' 14 i1 '1.00 &0')" ' #  -  #  -  #  -  #  -'
+e2e_screen_has big "│p0 " || e2e_fail "the part list does not begin with p0"
+# Playing, it answers a command as a small song does, and its grid keeps one
+# lit step in every row.
+big_accept "bpm"
+big_answer_is() {
+    [ "$(quarn_output_line big 9)" = "$1" ]
+}
+e2e_until 10 "no answer to bpm with the big song loaded" big_answer_is "120"
+big_pid=$(e2e_program_pid big)
+cpu_ticks() {
+    awk '{print $14 + $15}' "/proc/$big_pid/stat"
+}
+before=$(cpu_ticks)
+sleep 3
+used=$(($(cpu_ticks) - before))
+peak=$(awk '/VmHWM/ {print $2}' "/proc/$big_pid/status")
+echo "quarn_screen: 100,000 instruments in 200,000 parts playing: CPU $((used * 100 / ($(getconf CLK_TCK) * 3)))% of a core over 3 s, peak memory $((peak / 1024)) MB"
+if [ -z "${QUARN_SANITIZE:-}" ] && [ "$peak" -gt $((1024 * 1024)) ]; then
+    e2e_fail "the big song took $((peak / 1024)) MB, more than 1 GB"
+fi
 e2e_check_sanitizer_logs
 
 echo "quarn_screen: all checks passed"

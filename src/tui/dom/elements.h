@@ -28,6 +28,13 @@ Element hbox(Elements children);
 Element vbox(Elements children);
 Element dbox(Elements children);
 
+// A column `lines` rows tall whose rows are made only when drawn: at each
+// render, `build(first, last)` gives the element for rows first to last
+// (0-based, both included) of those the view shows, drawn over them across
+// the whole width. It asks for no width of its own.
+using LineBuilder = std::function<Element(int first, int last)>;
+Element lines_on_demand(int lines, LineBuilder build);
+
 // Takes the space left over in both directions.
 Element filler();
 
