@@ -142,9 +142,11 @@ class AudioEngine {
 
     // Runs one period into `output` (`frame_count` interleaved stereo frames,
     // zeroed by the caller): the tick hook, then the mix of every player under
-    // the master volume, then the recording (a copy into its ring: the disk
-    // is written on the recording's own thread). The device's audio thread,
-    // or a test with no device open.
+    // the master volume, made finite (a sum past the float range becomes the
+    // largest float of its sign, NaN silence; finite sums stay unclipped),
+    // then the recording (a copy into its ring: the disk is written on the
+    // recording's own thread). The device's audio thread, or a test with no
+    // device open.
     void process_period(float* output, int frame_count);
 
     // Any thread. The players still sounding, at most kMaxPlayers.
