@@ -69,7 +69,7 @@ bool AppHarness::enter(const std::string& line) {
     return field->command_text.empty();
 }
 
-bool AppHarness::settle(const std::string& pack) {
+bool AppHarness::settle(const std::string& pack, std::chrono::milliseconds patience) {
     const std::string marker = "marker" + std::to_string(++markers);
     fs::path scratch = base() / "marker.wav";
     write_wav(scratch);
@@ -79,7 +79,7 @@ bool AppHarness::settle(const std::string& pack) {
             const auto names = samples();
             return std::find(names.begin(), names.end(), marker) != names.end();
         },
-        std::chrono::seconds(10));
+        patience);
 }
 
 std::vector<std::string> AppHarness::samples() {

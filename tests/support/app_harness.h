@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -41,7 +42,8 @@ class AppHarness {
 
     // Waits until the watcher has handled every earlier file event: a new
     // sample file of the active pack `pack` shows up only after them.
-    bool settle(const std::string& pack);
+    bool settle(const std::string& pack,
+                std::chrono::milliseconds patience = std::chrono::seconds(10));
 
     // The loaded samples in load order, read from the "samples" reply.
     std::vector<std::string> samples();
