@@ -235,19 +235,11 @@ std::vector<SequencerPattern> Sequencer::snapshot_patterns(bool only_active, std
                                                            std::size_t count) const {
     std::lock_guard<std::mutex> lock(patterns_mutex);
     std::vector<SequencerPattern> copies;
-    if (!only_active) {
-        const std::size_t begin = std::min(first, patterns.size());
-        const std::size_t end = begin + std::min(count, patterns.size() - begin);
-        copies.reserve(end - begin);
-        for (std::size_t i = begin; i < end; ++i)
-            copies.push_back(*patterns[i]);
-        return copies;
-    }
-    std::size_t index = 0;  // among the active ones
+    std::size_t index = 0;  // among the selected ones
     for (const auto& pattern : patterns) {
         if (copies.size() >= count)
             break;
-        if (pattern->active && index++ >= first)
+        if ((pattern->active || !only_active) && index++ >= first)
             copies.push_back(*pattern);
     }
     return copies;
