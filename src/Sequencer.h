@@ -134,7 +134,8 @@ class Sequencer {
 
     // Why from_json would refuse `root` for its size (more than
     // max_instruments elements in "activeInstruments" or in a part's
-    // "instrumentCollection"), or "" when it would not. Any thread.
+    // "instrumentCollection", or more instrument names in all of them, which
+    // to_json writes into one list), or "" when it would not. Any thread.
     static std::string too_large_to_load(const picojson::value& root);
 
     // A consistent copy of one pattern, taken under the lock.

@@ -7,6 +7,8 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <string_view>
+#include <unordered_set>
 
 #include "InputParser.h"
 
@@ -193,10 +195,27 @@ std::string Sequencer::too_large_to_load(const picojson::value& root) {
     const std::string reason = "more than " + std::to_string(max_instruments) + " instruments";
     if (too_many(root, "activeInstruments"))
         return reason;
+    // A save lists every instrument of the parts among the current ones too,
+    // so the names of the whole composition must fit in one list for its
+    // file to load back.
+    std::unordered_set<std::string_view> names;
+    auto name_all = [&names](const picojson::value& object, const char* key) {
+        if (!object.is<picojson::object>() || !object.contains(key))
+            return true;
+        for (const auto* element : elements_of(object.get(key))) {
+            if (key_is<std::string>(*element, "name"))
+                names.insert(element->get("name").get<std::string>());
+        }
+        return names.size() <= max_instruments;
+    };
+    if (!name_all(root, "activeInstruments"))
+        return reason;
     if (key_is<picojson::object>(root, "parts")) {
         for (const auto& [name, part] : root.get("parts").get<picojson::object>()) {
             if (too_many(part, "instrumentCollection"))
                 return reason + " in the part " + name;
+            if (!name_all(part, "instrumentCollection"))
+                return reason + " in all";
         }
     }
     return "";

@@ -173,30 +173,48 @@ TEST_F(CompositionTest, ARootThatIsNoObjectChangesNothingAndAnEmptyOneEmptiesAll
     EXPECT_EQ(sequencer.get_state_names(), (Names{"verse"}));
 
     // More instruments than the step clock may walk, in the current list or
-    // in a part, are refused whole (elements that are skipped count too).
-    auto with = [](std::size_t current, std::size_t in_part) {
-        picojson::object part;
-        part["instrumentCollection"] = picojson::value(picojson::array(in_part));
+    // in a part, are refused whole (elements that are skipped count too); so
+    // are more names in all than a save would write into the current list.
+    auto named = [](const std::string& prefix, std::size_t count) {
+        picojson::array list;
+        for (std::size_t i = 0; i < count; ++i) {
+            picojson::object element;
+            element["name"] = picojson::value(prefix + std::to_string(i));
+            list.emplace_back(std::move(element));
+        }
+        return list;
+    };
+    auto with = [](picojson::array current, std::vector<picojson::array> in_parts) {
         picojson::object parts;
-        parts["big"] = picojson::value(std::move(part));
+        for (std::size_t i = 0; i < in_parts.size(); ++i) {
+            picojson::object part;
+            part["instrumentCollection"] = picojson::value(std::move(in_parts[i]));
+            parts["big" + std::to_string(i)] = picojson::value(std::move(part));
+        }
         picojson::object root;
-        root["activeInstruments"] = picojson::value(picojson::array(current));
+        root["activeInstruments"] = picojson::value(std::move(current));
         root["parts"] = picojson::value(std::move(parts));
         root["bpm"] = picojson::value(90.0);
         return picojson::value(std::move(root));
     };
     const std::size_t most = Sequencer::max_instruments;
-    for (const auto& [current, in_part, reason] :
-         {std::tuple{most + 1, std::size_t{0}, "more than 100000 instruments"},
-          std::tuple{std::size_t{0}, most + 1, "more than 100000 instruments in the part big"}}) {
-        const auto composition = with(current, in_part);
+    const std::size_t half = most / 2;
+    for (const auto& [composition, reason] :
+         {std::pair{with(picojson::array(most + 1), {}), "more than 100000 instruments"},
+          std::pair{with({}, {picojson::array(most + 1)}),
+                    "more than 100000 instruments in the part big0"},
+          std::pair{with(named("c", half), {named("a", half), named("b", 1)}),
+                    "more than 100000 instruments in all"}}) {
         EXPECT_EQ(Sequencer::too_large_to_load(composition), reason);
         EXPECT_FALSE(sequencer.from_json(composition));
         EXPECT_EQ(sequencer.get_pattern_names(false), (Names{"kick"}));
         EXPECT_EQ(sequencer.get_state_names(), (Names{"verse"}));
         EXPECT_EQ(sequencer.bpm.load(), 120);
     }
-    EXPECT_EQ(Sequencer::too_large_to_load(with(most, most)), "");
+    EXPECT_EQ(Sequencer::too_large_to_load(
+                  with(picojson::array(most), {picojson::array(most), named("c", most)})),
+              "");
+    EXPECT_EQ(Sequencer::too_large_to_load(with(named("c", half), {named("a", half)})), "");
 
     ASSERT_TRUE(sequencer.from_json(parse_json("{}")));
     EXPECT_TRUE(sequencer.get_patterns(false).empty());
